@@ -1,0 +1,22 @@
+// midi: one MIDI input device over PortMidi, polled every 15 ms by the
+// PortTime timer, and the note event queue that the MIDI device and the
+// on-screen keyboard share. The audio thread drains the queue.
+#pragma once
+#include <cstdint>
+
+// Brings up PortMidi, the queue and the 15 ms poll; lists devices and opens the first input.
+void midiStart();
+// Closes the device, stops the timer, destroys the queue and shuts PortMidi down.
+void midiStop();
+// Closes the open device and opens the next input device after it, wrapping around.
+void midiNextDevice();
+// Returns the name of the open input device, or nullptr when none is open.
+const char *midiDeviceName();
+// Posts a three-byte message stamped with the MIDI clock (low 8 bits of each value).
+void midiPostNote(int status, int data1, int data2);
+// Audio thread: takes one event; returns 1 and fills the outputs, or 0 when none (lock-free).
+int midiNextEvent(int *timestamp, int *status, int *data1, int *data2);
+// Returns the MIDI clock: milliseconds since midiStart.
+int midiNow();
+// The PortTime callback: moves what the device delivered into the queue.
+void midiPoll(int32_t timestamp, void *userData);

@@ -1,0 +1,89 @@
+// panel: the synthesizer's face as data. The control, panel and help tables,
+// the patch cables, the face geometry the layout computes once, and the
+// per-frame snapshot of knob values and cable routes for the audio thread.
+#pragma once
+#include <cstdint>
+#include "raylib.h"
+
+enum class ControlKind : int32_t { None = 0, Knob = 1, Jack = 2, Key = 3 };
+
+enum { CONTROL_COUNT = 46, PANEL_COUNT = 7, CABLE_SLOTS = 10 };
+
+// Jack ids that carry modulation: the two sources and the first input.
+enum { JACK_LFO_OUT = 13, JACK_FOLD_IN = 14, JACK_RES_IN = 18, JACK_ENV_OUT = 19 };
+
+// One row of the control table.
+struct Control {
+    char name[12];        // label text, may be empty
+    ControlKind kind;
+    int32_t variant;      // knob/key: ModelId; jack: 0 output, 1 input
+    int32_t panel;        // index into panelTable
+    Vector3 position;     // panel-relative x/z until the layout runs, then world
+    float defaultValue;   // knob default, key note number, 0 for jacks
+    BoundingBox bounds;   // world hit box, set by the layout
+    Vector2 labelPos;     // screen top-left of the label, set by the layout
+    float value;          // knob setting 0..1, key note, jack 0
+};
+
+// One module panel on the face.
+struct Panel {
+    char name[16];
+    Vector3 position;
+    Vector3 size;
+    float hsv[3];
+    Vector2 labelPos;
+};
+
+// A help box: a title and a body with embedded line breaks.
+struct HelpEntry {
+    char title[30];
+    char text[256];
+};
+
+// One patch cable, always stored output first.
+struct Cable {
+    bool inUse;
+    int32_t from;
+    int32_t to;
+    Vector3 fromPos;
+    Vector3 toPos;
+    Vector2 spline[4];
+};
+
+// The thirteen knob settings the engine reads, in engine index order.
+struct SynthParams {
+    float tune, shape, fold, cutoff, resonance, lfoDepth, lfoRate;
+    float attack, decay, sustain, release, envAmount, gain;
+};
+
+// For each modulation input, the output jack patched into it (0 when none).
+struct ModRouting {
+    int32_t foldSource, shapeSource, tuneSource, cutoffSource, resonanceSource;
+};
+
+extern Panel panelTable[PANEL_COUNT];
+extern const HelpEntry controlHelp[CONTROL_COUNT];
+extern const HelpEntry kindHelp[4];
+
+// Face geometry computed once by the scene layout and read by drawing and picking.
+extern Camera3D sceneCamera;
+extern Vector3 faceplateCenter, faceplateSize;
+extern bool smallLayout;
+extern Vector2 helpIconPos, midiIconPos, logoPos;
+
+// Returns the 46 rows of the control table, indexed by control id.
+Control *controlTable();
+// Returns the 10 cable slots.
+Cable *cableTable();
+// Returns the number of cable slots (10).
+int cableCapacity();
+// Returns the main thread's latest knob settings (the block snapshotParams fills).
+SynthParams *synthParams();
+// Returns the main thread's latest routing (the block snapshotParams fills).
+ModRouting *modRouting();
+// Copies knob values and cable routes into the blocks and publishes them whole.
+void snapshotParams();
+// Audio thread: copies the newest published snapshot; never blocks, never allocates.
+void readParams(SynthParams *params, ModRouting *routing);
+// Restores every table to its compiled-in state (tests and tools only).
+void resetPanel();

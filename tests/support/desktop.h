@@ -1,0 +1,97 @@
+// Helpers for tests that run the real program the way a user does: on a real
+// X server (Xvfb), with real mouse input (xdotool), playing into a real sound
+// server (a PulseAudio null sink) that the test records.
+#pragma once
+#include <sys/types.h>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace desk {
+
+// A child process with its standard output (and error) captured to a file.
+struct Process {
+    pid_t pid = -1;
+    std::string outFile;
+    int exitCode = -1;      // set by waitExit
+    bool exited = false;
+};
+
+// Starts argv[0] with the given extra environment ("NAME=value") in folder cwd.
+Process spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+              const std::string &cwd, const std::string &outFile);
+// Waits up to seconds for the process to end; true when it ended (exitCode set).
+bool waitExit(Process &p, double seconds);
+// Ends the process (TERM, then KILL) if it still runs.
+void stop(Process &p);
+// Runs a command to completion and returns its exit status.
+int run(const std::vector<std::string> &argv, const std::vector<std::string> &env = {});
+// Returns the whole content of a file ("" when missing).
+std::string readFile(const std::string &path);
+// A fresh temporary folder.
+std::string tempDir(const std::string &tag);
+// Sleeps for the given seconds.
+void sleepFor(double seconds);
+
+// An X server of the given screen size.
+struct Display {
+    Process server;
+    int number = -1;
+    std::string name() const { return ":" + std::to_string(number); }
+    std::string env() const { return "DISPLAY=" + name(); }
+};
+Display startDisplay(int width, int height);
+void stopDisplay(Display &d);
+
+// A private PulseAudio server with one float32 44100 Hz null sink named "mirl".
+struct Sound {
+    Process server;
+    std::string runtimeDir;
+    std::vector<std::string> env() const;
+};
+Sound startSound();
+void stopSound(Sound &s);
+// Starts recording the sink's monitor into a mono float WAV file.
+Process startRecording(const Sound &s, const std::string &wavPath);
+// Stops a recording cleanly so the WAV header is complete.
+void stopRecording(Process &rec);
+// Reads a mono float WAV file.
+std::vector<float> readWav(const std::string &path, int *rate = nullptr);
+
+// The program under test.
+std::string mirlPath();
+std::string sourceDir();
+
+// A top-level window found on the display.
+struct Window {
+    unsigned long id = 0;
+    int x = 0, y = 0, width = 0, height = 0;
+};
+// Waits until a window titled title of at least minSide pixels is mapped.
+bool findWindow(const Display &d, const std::string &title, int minSide, double seconds, Window *out);
+// Asks the window to close as a window manager would (WM_DELETE_WINDOW).
+void requestClose(const Display &d, const Window &w);
+// Grabs the window's pixels as 0xRRGGBB values, row by row.
+std::vector<uint32_t> screenshot(const Display &d, const Window &w);
+// Writes a screenshot as a PNG-free PPM file for a person to look at.
+void savePpm(const std::string &path, const std::vector<uint32_t> &px, int width, int height);
+
+// Mouse through xdotool, in window coordinates.
+void mouseMove(const Display &d, const Window &w, int x, int y);
+void mouseDown(const Display &d, int button);
+void mouseUp(const Display &d, int button);
+// Holds a key for a few frames so a polling program sees it.
+void holdKey(const Display &d, const std::string &key, double seconds = 0.2);
+
+// A program started on a display and sound server, with its window found.
+struct Mirl {
+    Process proc;
+    Window window;
+    bool ok = false;
+};
+Mirl startMirl(const Display &d, const std::vector<std::string> &soundEnv,
+               const std::vector<std::string> &args = {}, const std::string &cwd = "");
+// Closes the window as a user does and returns the exit code (-1 on timeout).
+int closeMirl(const Display &d, Mirl &m, double seconds = 10);
+
+}  // namespace desk
