@@ -2,14 +2,65 @@
 // drawing pass of a frame.
 #pragma once
 #include "raylib.h"
+#include "panel/panel.h"
 
+enum TextureId {
+    TEX_KNOB, TEX_KNOB_ALT, TEX_JACK, TEX_PLUG, TEX_BACKGROUND, TEX_HELP, TEX_MIDI, TEX_LOGO, TEXTURE_COUNT
+};
+
+enum ModelId {
+    MODEL_KNOB, MODEL_KNOB_ALT, MODEL_ATTENUATOR, MODEL_JACK, MODEL_PLUG, MODEL_PLUG_INSERTED,
+    MODEL_KEY_BLACK, MODEL_KEY_C, MODEL_KEY_D, MODEL_KEY_E, MODEL_KEY_G, MODEL_KEY_A, MODEL_KEY_END, MODEL_COUNT
+};
+
+extern Texture2D sceneTextures[TEXTURE_COUNT];
+extern Model sceneModels[MODEL_COUNT];
+extern Font labelFont, titleFont;
+extern RenderTexture2D sceneTarget, plugTarget;
+extern Shader outlineShader;
+
+// ---- assets ----
 // Prints every asset file that is missing or unreadable; returns how many there are.
 int reportMissingSceneFiles();
 // Loads textures, models, fonts, render targets and the outline shader (needs the window).
 void loadSceneAssets();
 // Releases everything loadSceneAssets made.
 void unloadSceneAssets();
+// Loads a model and puts a scene texture on one of its material slots as the albedo map.
+Model loadModelTextured(const char *path, int materialSlot, int textureId);
+// Builds the 13-pixel label font from its compiled-in atlas and tables.
+Font loadLabelFont();
+// Builds the 20-pixel title font from its compiled-in atlas and tables.
+Font loadTitleFont();
+
+// ---- layout ----
 // Places every control, label, panel heading and icon; runs once after loadSceneAssets.
 void layoutScene();
+
+// ---- drawing ----
 // Draws one whole frame to the window.
 void drawFrame();
+// Draws the control labels, the panel headings and the MIDI device name.
+void drawLabels();
+// Draws the background picture over the whole target (2D).
+void drawBackground();
+// Draws the faceplate slab and the panel outlines (3D).
+void drawFaceplate();
+// Draws one control by its kind (3D).
+void drawControl(const Control &c);
+// Draws a knob turned by its value (3D).
+void drawKnob(const Control &c);
+// Draws a jack (3D).
+void drawJack(const Control &c);
+// Draws a key, dipped while held with the mouse (3D).
+void drawKey(const Control &c);
+// Draws the loose plugs of a pulled cable and the seated plugs of every cable (3D).
+void drawPlugs();
+// Draws every cable as a black-edged yellow curve (2D).
+void drawCables();
+// Draws the scope strip at the top of the window (2D).
+void drawScope();
+// Draws the help tint, banner, hovered control and tooltips (2D).
+void drawHelpOverlay();
+// Draws one help box at (x, y) and returns its height in pixels.
+int drawTooltip(const HelpEntry &entry, float x, float y);

@@ -17,7 +17,19 @@ struct InputState {
 
 // Returns the single input state.
 InputState *inputState();
+
+// ---- picking ----
 // Returns the id of the control under the mouse pointer, or -1.
 int pickControl();
+// Returns where the ray through a screen point meets the table, or the origin.
+Vector3 pickTablePoint(Vector2 screen);
+// Projects a cable's two ends to the screen and stores its four curve points.
+void updateCableSpline(Cable &cable);
+
+// ---- input ----
 // Reads the mouse and runs one frame of the input state machine.
 void handleInput();
+// Makes a cable between two jacks if the patching rules allow it.
+void connectJacks(int a, int b);
+// Removes every cable at a jack.
+void disconnectJack(int j);

@@ -1,0 +1,4 @@
+// Scene layout: placeholder until the face layout lands.
+#include "scene/scene.h"
+
+void layoutScene() {}

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Mirl three ways and runs every test:
+#   build-asan  all tests under AddressSanitizer + UndefinedBehaviorSanitizer
+#   build-tsan  the concurrency tests under ThreadSanitizer
+#   build       the optimised program: tests that need real-time speed, then the benchmarks
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./tools/deps.sh
+jobs=$(nproc)
+
+configure() {  # configure DIR [cmake args...]
+  local dir=$1; shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+}
+configure build-asan -DMIRL_SANITIZE=address
+configure build-tsan -DMIRL_SANITIZE=thread
+configure build
+for dir in build-asan build-tsan build; do
+  echo "== building $dir"
+  cmake --build "$dir" -j"$jobs" 2>&1 | grep -E 'warning|error|Error' || true
+  cmake --build "$dir" -j"$jobs" >/dev/null
+done
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+
+passed=0 failed=0
+runctest() {  # runctest DIR LABEL
+  local log
+  log=$(mktemp)
+  echo "== $1: tests labelled $2"
+  ctest --test-dir "$1" -L "$2" --output-on-failure 2>&1 | tee "$log" || true
+  local line
+  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -n "$line" ]; then
+    local f t
+    f=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
+    t=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/')
+    passed=$((passed + t - f)); failed=$((failed + f))
+  elif ! grep -q 'No tests were found' "$log"; then
+    failed=$((failed + 1))
+  fi
+  rm -f "$log"
+}
+runctest build-asan plain
+runctest build-tsan concurrency
+runctest build realtime
+
+echo "== benchmarks (figures only; nothing here passes or fails on speed)"
+for b in build/tests/bench/bench_*; do
+  [ -x "$b" ] || continue
+  echo "-- $(basename "$b")"
+  "$b" || failed=$((failed + 1))
+done
+
+echo "tests: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
