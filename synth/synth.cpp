@@ -1,14 +1,529 @@
-// The synth engine: placeholder until the voices land. Plays silence.
+// The synth engine: voices, oscillator, wavefolder, ladder filter, envelope,
+// LFO, modulation and the audio callback.
+//
+// The maths of every stage is written out plainly in its own small function.
+// The callback wraps the costly ones in caches keyed on their exact inputs
+// (bit patterns), so a value that has not changed since the last frame or the
+// last period is reused instead of recomputed: the samples are identical to
+// evaluating everything every frame, only cheaper.
 #include "synth/synth.h"
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include "midi/midi.h"
 #include "panel/panel.h"
+#include "raymath.h"
+#if defined(__SSE2__)
+#include <pmmintrin.h>
+#include <xmmintrin.h>
+#endif
 
-void resetSynth() {}
+const ParamRange ParamRangeTable[13] = {
+    {-1.0f, 1.0f},       // tune, semitones
+    {0.0f, 1.0f},        // shape, sine .. triangle .. saw
+    {1.01f, 0.001f},     // fold threshold, falling as the knob rises
+    {400.0f, 15400.0f},  // cutoff, Hz
+    {0.0f, 1.0f},        // resonance
+    {0.0f, 1.0f},        // LFO depth
+    {0.0441f, 8.82f},    // LFO rate, Hz
+    {0.004f, 2.0f},      // attack, s
+    {0.004f, 2.0f},      // decay, s
+    {0.0f, 1.0f},        // sustain level
+    {0.1f, 4.0f},        // release, s
+    {-1.0f, 1.0f},       // envelope modulation amount
+    {0.0f, 1.0f},        // per-voice gain
+};
+
+enum { LFO_OUT = 13, ENV_OUT = 19 };
+static const float TWO_PI_F = 6.2831853f;
+static const double TWO_PI = 6.2831853;
+static const float ENV_STEP = 1.0f / 44100.0f;   // 2.2675737e-05
+
+static Voice voices[VOICE_COUNT];
+static Lfo lfo;
+static SynthParams knobs;     // the callback's copy of the knob values
+static ModRouting routing;    // the callback's copy of the cable routes
+static std::atomic<float> scopeRing[SCOPE_SIZE];
+static std::atomic<int> scopeIndex{0};
+
+static inline uint32_t bitsOf(float x)
+{
+    uint32_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
+
+// ---- caches (audio thread only) ----
+// Per voice: the filter coefficients, the oscillator period, and two tables
+// indexed by the phase counter: the sine for the current frequency, and the
+// folded oscillator sample for the current frequency, shape and fold. An
+// entry is valid when its stamp equals the table's generation, so a change
+// of key invalidates a table in one step.
+enum { OSC_TABLE = 8192 };   // longest period: note -1 (7.7 Hz), 5714 samples
+struct OscTable {
+    uint32_t gen;
+    uint32_t stamp[OSC_TABLE];
+    float value[OSC_TABLE];
+};
+struct VoiceCache {
+    bool filterValid;
+    uint32_t cutKey, resKey;
+    bool periodValid;
+    uint32_t periodKey;
+    double period;
+    uint32_t sineKey;                 // freq
+    uint32_t foldKey[3];              // freq, shape, fold
+    OscTable sine, folded;
+};
+static VoiceCache caches[VOICE_COUNT];
+
+struct FilterCoefficients {
+    bool valid;
+    uint32_t cutKey, resKey;
+    float f, k, p, r;
+};
+static FilterCoefficients lastCoefficients;   // shared: LFO-driven cutoffs repeat across voices
+
+static void invalidate(OscTable &t)
+{
+    if (++t.gen == 0) {   // after four billion changes: start the stamps afresh
+        std::memset(t.stamp, 0, sizeof t.stamp);
+        t.gen = 1;
+    }
+}
+
+static void resetCaches()
+{
+    std::memset(caches, 0, sizeof caches);
+    for (VoiceCache &c : caches) c.sine.gen = c.folded.gen = 1;
+    lastCoefficients = {};
+}
+
+// ---- parameters ----
+
+float clampUnit(float x)
+{
+    if (x >= 1.0f) return 1.0f;
+    if (x <= -1.0f) return -1.0f;
+    return x;
+}
+
+float remapClamped(float x, float inStart, float inEnd, float outStart, float outEnd)
+{
+    float v = outStart + (outEnd - outStart) * (x - inStart) / (inEnd - inStart);
+    return Clamp(v, fminf(outStart, outEnd), fmaxf(outStart, outEnd));
+}
+
+float modulatedParam(int index, float offset)
+{
+    const float *k = &knobs.tune;
+    return remapClamped(k[index] + offset, 0.0f, 1.0f, ParamRangeTable[index].start, ParamRangeTable[index].end);
+}
+
+// ---- voices and notes ----
+
+Voice *voicePool() { return voices; }
+Lfo *synthLfo() { return &lfo; }
+
+float noteFrequency(int note)
+{
+    return powf(2.0f, (float)(note - 69) / 12.0f) * 440.0f;
+}
+
+void resetSynth()
+{
+    std::memset(voices, 0, sizeof voices);
+    for (Voice &v : voices) v.note = NO_NOTE;
+    for (std::atomic<float> &s : scopeRing) s.store(0.0f, std::memory_order_relaxed);
+    resetCaches();
+}
+
+void noteOn(int note, int velocity, int time)
+{
+    int chosen = -1, freeVoice = -1;
+    for (int j = 0; j < VOICE_COUNT; j++) {
+        if (!voices[j].active) freeVoice = j;
+        if (voices[j].note == note) {
+            chosen = j;
+            break;
+        }
+    }
+    bool fresh = chosen < 0;
+    if (fresh) chosen = freeVoice;
+    if (chosen < 0) {
+        // Steal: the earliest-started released voice, else the earliest-started of all.
+        for (int j = 0; j < VOICE_COUNT; j++)
+            if (!voices[j].gate && (chosen < 0 || (uint32_t)voices[j].envelope.onTime < (uint32_t)voices[chosen].envelope.onTime))
+                chosen = j;
+        if (chosen < 0)
+            for (int j = 0; j < VOICE_COUNT; j++)
+                if (chosen < 0 || (uint32_t)voices[j].envelope.onTime < (uint32_t)voices[chosen].envelope.onTime)
+                    chosen = j;
+    }
+    Voice &v = voices[chosen];
+    v.gate = true;
+    v.active = true;
+    v.velocity = velocity;
+    if (fresh) {
+        v.phase = 0;
+        v.note = note;
+        v.freq = noteFrequency(note);
+        v.freqBelow = noteFrequency(note - 1);
+        v.freqAbove = noteFrequency(note + 1);
+        v.filter = {};
+        caches[chosen].filterValid = false;   // the coefficients were just zeroed
+        v.envelope.level = 0.0f;
+        v.envelope.output = 0.0f;
+    }
+    v.envelope.stage = STAGE_ATTACK;
+    v.envelope.attackCount = 0;
+    v.envelope.onTime = time;
+    v.envelope.offTime = -1;
+}
+
+void noteOff(int note, int time)
+{
+    for (Voice &v : voices)
+        if (v.note == note) {
+            v.envelope.offTime = time;
+            v.gate = false;
+        }
+}
+
+void allNotesOff(int time)
+{
+    for (Voice &v : voices) {
+        v.envelope.offTime = time;
+        v.gate = false;
+    }
+}
+
+void drainNoteEvents()
+{
+    int time, status, data1, data2;
+    while (midiNextEvent(&time, &status, &data1, &data2)) {
+        if (status == 0xFC) allNotesOff(time);
+        else if ((status & 0xF0) == 0x80) noteOff(data1, time);
+        else if ((status & 0xF0) == 0x90) {
+            if (data2 != 0) noteOn(data1, data2, time);
+            else noteOff(data1, time);
+        }
+    }
+}
+
+// ---- oscillator ----
+
+float oscillatorSample(float n, float freq, float shape)
+{
+    float ph = n * freq / 44100.0f;
+    float s = (float)std::sin(((double)n * TWO_PI) * (double)freq / 44100.0);
+    float tri;
+    if (ph <= 0.25f) tri = Remap(ph, 0.0f, 0.25f, 0.0f, 1.0f);
+    else if (ph <= 0.75f) tri = Remap(ph, 0.25f, 0.75f, 1.0f, -1.0f);
+    else tri = Remap(ph, 0.75f, 1.0f, -1.0f, 0.0f);
+    float saw = (float)(2.0 * (double)(1.0f - ph) - 1.0);
+    if (shape > 0.5f) {
+        float t = (shape - 0.5f) * 2.0f;
+        return saw * t + tri * (1.0f - t);
+    }
+    float t = 2.0f * shape;
+    return tri * t + s * (1.0f - t);
+}
+
+// The same blend with the sine supplied (from the cache).
+static inline float oscillatorBlend(float n, float freq, float shape, float s)
+{
+    float ph = n * freq / 44100.0f;
+    float tri;
+    if (ph <= 0.25f) tri = Remap(ph, 0.0f, 0.25f, 0.0f, 1.0f);
+    else if (ph <= 0.75f) tri = Remap(ph, 0.25f, 0.75f, 1.0f, -1.0f);
+    else tri = Remap(ph, 0.75f, 1.0f, -1.0f, 0.0f);
+    float saw = (float)(2.0 * (double)(1.0f - ph) - 1.0);
+    if (shape > 0.5f) {
+        float t = (shape - 0.5f) * 2.0f;
+        return saw * t + tri * (1.0f - t);
+    }
+    float t = 2.0f * shape;
+    return tri * t + s * (1.0f - t);
+}
+
+double oscillatorPeriod(float freq)
+{
+    return std::floor((double)(44100.0f / freq));
+}
+
+float detunedFrequency(const Voice &v, float tune)
+{
+    if (tune > 0.0f) return remapClamped(tune, 0.0f, 1.0f, v.freq, v.freqAbove);
+    if (tune < 0.0f) return remapClamped(tune, -1.0f, 0.0f, v.freqBelow, v.freq);
+    return v.freq;
+}
+
+// ---- wavefolder ----
+
+float foldSample(float x, float b)
+{
+    float d = x - b, m = 4.0f * b;
+    // A dividend already inside the divisor is its own remainder.
+    float r = std::fabs(d) < m ? d : std::fmod(d, m);
+    return std::fabs(std::fabs(r) - 2.0f * b) - b;
+}
+
+// ---- filter ----
+
+void filterSetup(LadderFilter &filter, float cutoff, float resonance)
+{
+    filter.f = (cutoff + cutoff) / 44100.0f;
+    filter.k = 3.6f * filter.f - 1.6f * filter.f * filter.f - 1.0f;
+    filter.p = 0.5f * (filter.k + 1.0f);
+    filter.r = 1.3862489f * resonance * expf(1.0f - filter.p);
+}
+
+float filterProcess(LadderFilter &filter, float in)
+{
+    LadderFilter &q = filter;
+    float x = in - q.r * q.y4;
+    q.y1 = (q.p * q.x1 + q.p * x) - q.k * q.y1;
+    q.y2 = (q.p * q.y1old + q.p * q.y1) - q.k * q.y2;
+    q.y3 = (q.p * q.y2old + q.p * q.y2) - q.k * q.y3;
+    q.y4 = (q.p * q.y3old + q.p * q.y3) - q.k * q.y4;
+    double y = q.y4;
+    q.y4 = (float)(y - y * y * y / 6.0);
+    q.x1 = clampUnit(x);
+    q.y1old = clampUnit(q.y1);
+    q.y2old = clampUnit(q.y2);
+    q.y3old = clampUnit(q.y3);
+    // At high cutoff and resonance a harsh input can drive the cubic past the
+    // float range; the states would then turn into infinities and NaN for good.
+    // Such a filter starts again from silence.
+    if (!std::isfinite(q.y4)) {
+        q.y1 = q.y2 = q.y3 = q.y4 = q.x1 = q.y1old = q.y2old = q.y3old = 0.0f;
+    }
+    return q.y4;
+}
+
+// ---- envelope ----
+
+float envelopeCurve(float x)
+{
+    if (x >= 1.0f) return 1.0f;
+    if (x <= 0.0f) return 0.0f;
+    return Clamp(1.0f + 0.41666666f * logf(x), 0.0f, 1.0f);
+}
+
+bool envelopeTick(Envelope &env, bool gate, float a, float d, float s, float r)
+{
+    switch (env.stage) {
+    case STAGE_ATTACK:
+        env.level += (1.0f / a) * ENV_STEP;
+        env.output = envelopeCurve(env.level);
+        if (env.level >= 1.0f) {
+            env.level = 1.0f;
+            env.stage = STAGE_DECAY;
+        }
+        env.attackCount += 1;
+        if (!gate) {
+            // The attack runs for as long as the key was held, by the timestamps.
+            float elapsed = (float)env.attackCount / 44100.0f * 1000.0f;
+            float held = (float)((uint32_t)env.offTime - (uint32_t)env.onTime);
+            if (elapsed > held) env.stage = STAGE_RELEASE;
+        }
+        return true;
+    case STAGE_DECAY:
+        env.level -= ((1.0f - s) / d) * ENV_STEP;
+        env.output = envelopeCurve(env.level);
+        if (s >= env.level) {
+            env.level = s;
+            env.output = envelopeCurve(s);
+            env.stage = STAGE_SUSTAIN;
+        }
+        if (!gate) env.stage = STAGE_RELEASE;
+        return true;
+    case STAGE_SUSTAIN:
+        // output always equals envelopeCurve(level), so an unchanged level keeps it.
+        if (bitsOf(env.level) != bitsOf(s)) {
+            env.level = s;
+            env.output = envelopeCurve(s);
+        }
+        if (!gate) env.stage = STAGE_RELEASE;
+        return true;
+    default:
+        env.level -= (1.0f / r) * ENV_STEP;
+        env.output = envelopeCurve(env.level);
+        if (env.level <= 0.0f) {
+            env.level = 0.0f;
+            return false;
+        }
+        return true;
+    }
+}
+
+// ---- LFO ----
+// The counter is exact in double for 2^53 samples, so the wave keeps its
+// smoothness however long the program runs.
+
+void lfoSetRate(Lfo &l, float rate)
+{
+    if (rate == l.rate) return;
+    l.rate = rate;
+    // Continue from the phase already reached instead of jumping.
+    l.counter = (uint64_t)std::trunc(l.phase / TWO_PI * 44100.0 / (double)rate);
+}
+
+float lfoTick(Lfo &l, float depth)
+{
+    double n = (double)l.counter;
+    l.phase = (double)l.rate * (TWO_PI * n) / 44100.0;
+    float value = (float)std::sin((n * TWO_PI) * (double)l.rate / 44100.0);
+    l.counter += 1;
+    return value * depth;
+}
+
+// The LFO advanced without its sine, for buffers where nothing listens to it.
+static inline void lfoSkip(Lfo &l)
+{
+    l.phase = (double)l.rate * (TWO_PI * (double)l.counter) / 44100.0;
+    l.counter += 1;
+}
+
+// ---- the callback ----
+
+static inline void setupFilterCached(int j, LadderFilter &filter, float cutoff, float resonance)
+{
+    VoiceCache &c = caches[j];
+    uint32_t ck = bitsOf(cutoff), rk = bitsOf(resonance);
+    if (c.filterValid && c.cutKey == ck && c.resKey == rk) return;
+    FilterCoefficients &g = lastCoefficients;
+    if (g.valid && g.cutKey == ck && g.resKey == rk) {
+        filter.f = g.f;
+        filter.k = g.k;
+        filter.p = g.p;
+        filter.r = g.r;
+    } else {
+        filterSetup(filter, cutoff, resonance);
+        g = {true, ck, rk, filter.f, filter.k, filter.p, filter.r};
+    }
+    c.filterValid = true;
+    c.cutKey = ck;
+    c.resKey = rk;
+}
+
+// The folded, clamped oscillator sample of voice j at its phase counter.
+static inline float foldedOscillator(int j, int32_t n, float freq, float shape, float fold)
+{
+    VoiceCache &c = caches[j];
+    uint32_t fk = bitsOf(freq), sk = bitsOf(shape), bk = bitsOf(fold);
+    if (fk != c.sineKey) {
+        c.sineKey = fk;
+        invalidate(c.sine);
+    }
+    if (fk != c.foldKey[0] || sk != c.foldKey[1] || bk != c.foldKey[2]) {
+        c.foldKey[0] = fk;
+        c.foldKey[1] = sk;
+        c.foldKey[2] = bk;
+        invalidate(c.folded);
+    }
+    if ((uint32_t)n >= OSC_TABLE) return clampUnit(foldSample(oscillatorSample((float)n, freq, shape), fold));
+    if (c.folded.stamp[n] == c.folded.gen) return c.folded.value[n];
+    float s;
+    if (c.sine.stamp[n] == c.sine.gen) {
+        s = c.sine.value[n];
+    } else {
+        s = (float)std::sin(((double)(float)n * TWO_PI) * (double)freq / 44100.0);
+        c.sine.value[n] = s;
+        c.sine.stamp[n] = c.sine.gen;
+    }
+    float x = clampUnit(foldSample(oscillatorBlend((float)n, freq, shape, s), fold));
+    c.folded.value[n] = x;
+    c.folded.stamp[n] = c.folded.gen;
+    return x;
+}
+
+static inline double periodCached(int j, float freq)
+{
+    VoiceCache &c = caches[j];
+    uint32_t fk = bitsOf(freq);
+    if (!c.periodValid || c.periodKey != fk) {
+        c.periodValid = true;
+        c.periodKey = fk;
+        c.period = oscillatorPeriod(freq);
+    }
+    return c.period;
+}
+
+// Decaying filter states would otherwise sink into subnormal numbers, which the
+// processor handles many times slower; below 1e-38 they are far beneath hearing,
+// so the callback treats them as zero.
+struct FlushDenormals {
+#if defined(__SSE2__)
+    unsigned int saved = _mm_getcsr();
+    FlushDenormals() { _mm_setcsr(saved | _MM_FLUSH_ZERO_ON | _MM_DENORMALS_ZERO_ON); }
+    ~FlushDenormals() { _mm_setcsr(saved); }
+#endif
+};
 
 void audioCallback(void *buffer, unsigned int frames)
 {
+    FlushDenormals flush;
     float *out = static_cast<float *>(buffer);
-    for (unsigned int i = 0; i < frames; i++) out[i] = 0.0f;
+    readParams(&knobs, &routing);
+    float *kv = &knobs.tune;
+    for (int k = 0; k < 13; k++)
+        if (kv[k] != kv[k]) kv[k] = 0.0f;   // a NaN knob would poison the whole voice
+
+    float P[13];
+    for (int k = 0; k < 13; k++) P[k] = modulatedParam(k, 0.0f);
+    lfoSetRate(lfo, P[6]);
+    drainNoteEvents();
+
+    // Which targets (tune, shape, fold, cutoff, resonance) follow which source.
+    static const int target[5] = {2, 1, 0, 3, 4};   // fold, shape, tune, cutoff, resonance inputs
+    const int32_t *src = &routing.foldSource;
+    int lfoTargets[5], envTargets[5], lfoCount = 0, envCount = 0;
+    for (int m = 0; m < 5; m++) {
+        if (src[m] == LFO_OUT) lfoTargets[lfoCount++] = target[m];
+        else if (src[m] == ENV_OUT) envTargets[envCount++] = target[m];
+    }
+
+    for (unsigned int i = 0; i < frames; i++) {
+        if (lfoCount > 0) {
+            float l = lfoTick(lfo, P[5]);
+            for (int m = 0; m < lfoCount; m++) P[lfoTargets[m]] = modulatedParam(lfoTargets[m], l);
+        } else {
+            lfoSkip(lfo);
+        }
+        float sum = 0.0f;
+        for (int j = 0; j < VOICE_COUNT; j++) {
+            Voice &v = voices[j];
+            if (!v.active) continue;
+            v.active = envelopeTick(v.envelope, v.gate, P[7], P[8], P[9], P[10]);
+            if (envCount > 0) {
+                float envMod = v.envelope.level * P[11];
+                for (int m = 0; m < envCount; m++) P[envTargets[m]] = modulatedParam(envTargets[m], envMod);
+            }
+            setupFilterCached(j, v.filter, P[3], P[4]);
+            float freq = detunedFrequency(v, P[0]);
+            float x = foldedOscillator(j, v.phase, freq, P[1], P[2]);
+            float y = filterProcess(v.filter, x);
+            sum += y * v.envelope.output * P[12];
+            v.phase += 1;
+            if ((double)v.phase >= periodCached(j, freq)) v.phase = 0;
+        }
+        out[i] = sum == sum ? clampUnit(sum) : 0.0f;
+        if ((i & 0x3FF) == 0) {
+            int w = scopeIndex.load(std::memory_order_relaxed);
+            scopeRing[w].store(out[i], std::memory_order_relaxed);
+            w += 1;
+            if (w > SCOPE_SIZE - 1) w = 0;
+            scopeIndex.store(w, std::memory_order_relaxed);
+        }
+    }
 }
 
-float scopeSample(int) { return 0.0f; }
-int scopeOldestIndex() { return 0; }
+float scopeSample(int i)
+{
+    if (i < 0 || i >= SCOPE_SIZE) return 0.0f;
+    return scopeRing[i].load(std::memory_order_relaxed);
+}
+
+int scopeOldestIndex() { return scopeIndex.load(std::memory_order_relaxed); }
