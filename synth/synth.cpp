@@ -8,6 +8,7 @@
 // evaluating everything every frame, only cheaper.
 #include "synth/synth.h"
 #include <atomic>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include "midi/midi.h"
@@ -108,17 +109,26 @@ float clampUnit(float x)
     return x;
 }
 
-float remapClamped(float x, float inStart, float inEnd, float outStart, float outEnd)
+__attribute__((always_inline)) static inline float remap(float x, float inStart, float inEnd, float outStart, float outEnd)
 {
     float v = outStart + (outEnd - outStart) * (x - inStart) / (inEnd - inStart);
-    return Clamp(v, fminf(outStart, outEnd), fmaxf(outStart, outEnd));
+    // The range ends are never NaN, so this picks the same ends as fminf/fmaxf.
+    float lo = outStart < outEnd ? outStart : outEnd, hi = outStart < outEnd ? outEnd : outStart;
+    return Clamp(v, lo, hi);
 }
 
-float modulatedParam(int index, float offset)
+float remapClamped(float x, float inStart, float inEnd, float outStart, float outEnd)
+{
+    return remap(x, inStart, inEnd, outStart, outEnd);
+}
+
+__attribute__((always_inline)) static inline float modulated(int index, float offset)
 {
     const float *k = &knobs.tune;
-    return remapClamped(k[index] + offset, 0.0f, 1.0f, ParamRangeTable[index].start, ParamRangeTable[index].end);
+    return remap(k[index] + offset, 0.0f, 1.0f, ParamRangeTable[index].start, ParamRangeTable[index].end);
 }
+
+float modulatedParam(int index, float offset) { return modulated(index, offset); }
 
 // ---- voices and notes ----
 
@@ -231,7 +241,7 @@ float oscillatorSample(float n, float freq, float shape)
 }
 
 // The same blend with the sine supplied (from the cache).
-static inline float oscillatorBlend(float n, float freq, float shape, float s)
+__attribute__((always_inline)) static inline float oscillatorBlend(float n, float freq, float shape, float s)
 {
     float ph = n * freq / 44100.0f;
     float tri;
@@ -252,12 +262,14 @@ double oscillatorPeriod(float freq)
     return std::floor((double)(44100.0f / freq));
 }
 
-float detunedFrequency(const Voice &v, float tune)
+__attribute__((always_inline)) static inline float detuned(const Voice &v, float tune)
 {
-    if (tune > 0.0f) return remapClamped(tune, 0.0f, 1.0f, v.freq, v.freqAbove);
-    if (tune < 0.0f) return remapClamped(tune, -1.0f, 0.0f, v.freqBelow, v.freq);
+    if (tune > 0.0f) return remap(tune, 0.0f, 1.0f, v.freq, v.freqAbove);
+    if (tune < 0.0f) return remap(tune, -1.0f, 0.0f, v.freqBelow, v.freq);
     return v.freq;
 }
+
+float detunedFrequency(const Voice &v, float tune) { return detuned(v, tune); }
 
 // ---- wavefolder ----
 
@@ -304,19 +316,21 @@ float filterProcess(LadderFilter &filter, float in)
 
 // ---- envelope ----
 
-float envelopeCurve(float x)
+__attribute__((always_inline)) static inline float curve(float x)
 {
     if (x >= 1.0f) return 1.0f;
     if (x <= 0.0f) return 0.0f;
     return Clamp(1.0f + 0.41666666f * logf(x), 0.0f, 1.0f);
 }
 
-bool envelopeTick(Envelope &env, bool gate, float a, float d, float s, float r)
+float envelopeCurve(float x) { return curve(x); }
+
+__attribute__((always_inline)) static inline bool envelopeStep(Envelope &env, bool gate, float a, float d, float s, float r)
 {
     switch (env.stage) {
     case STAGE_ATTACK:
         env.level += (1.0f / a) * ENV_STEP;
-        env.output = envelopeCurve(env.level);
+        env.output = curve(env.level);
         if (env.level >= 1.0f) {
             env.level = 1.0f;
             env.stage = STAGE_DECAY;
@@ -331,31 +345,36 @@ bool envelopeTick(Envelope &env, bool gate, float a, float d, float s, float r)
         return true;
     case STAGE_DECAY:
         env.level -= ((1.0f - s) / d) * ENV_STEP;
-        env.output = envelopeCurve(env.level);
+        env.output = curve(env.level);
         if (s >= env.level) {
             env.level = s;
-            env.output = envelopeCurve(s);
+            env.output = curve(s);
             env.stage = STAGE_SUSTAIN;
         }
         if (!gate) env.stage = STAGE_RELEASE;
         return true;
     case STAGE_SUSTAIN:
-        // output always equals envelopeCurve(level), so an unchanged level keeps it.
+        // output always equals curve(level), so an unchanged level keeps it.
         if (bitsOf(env.level) != bitsOf(s)) {
             env.level = s;
-            env.output = envelopeCurve(s);
+            env.output = curve(s);
         }
         if (!gate) env.stage = STAGE_RELEASE;
         return true;
     default:
         env.level -= (1.0f / r) * ENV_STEP;
-        env.output = envelopeCurve(env.level);
+        env.output = curve(env.level);
         if (env.level <= 0.0f) {
             env.level = 0.0f;
             return false;
         }
         return true;
     }
+}
+
+bool envelopeTick(Envelope &env, bool gate, float a, float d, float s, float r)
+{
+    return envelopeStep(env, gate, a, d, s, r);
 }
 
 // ---- LFO ----
@@ -380,7 +399,7 @@ float lfoTick(Lfo &l, float depth)
 }
 
 // The LFO advanced without its sine, for buffers where nothing listens to it.
-static inline void lfoSkip(Lfo &l)
+__attribute__((always_inline)) static inline void lfoSkip(Lfo &l)
 {
     l.phase = (double)l.rate * (TWO_PI * (double)l.counter) / 44100.0;
     l.counter += 1;
@@ -388,28 +407,93 @@ static inline void lfoSkip(Lfo &l)
 
 // ---- the callback ----
 
-static inline void setupFilterCached(int j, LadderFilter &filter, float cutoff, float resonance)
+// The eight voices' filters side by side, one voice per lane, so the eight
+// independent ladders run in step. Each lane does exactly the scalar
+// filterProcess arithmetic; lanes of voices that are not sounding are computed
+// but not kept.
+typedef float lanes8 __attribute__((vector_size(32)));
+typedef int32_t mask8 __attribute__((vector_size(32)));
+typedef double dlanes8 __attribute__((vector_size(64)));
+struct FilterLanes {
+    lanes8 f, k, p, r, y1, y2, y3, y4, x1, y1old, y2old, y3old;
+};
+static FilterLanes bank;
+
+static void loadLanes()
+{
+    for (int j = 0; j < VOICE_COUNT; j++) {
+        const LadderFilter &q = voices[j].filter;
+        bank.f[j] = q.f, bank.k[j] = q.k, bank.p[j] = q.p, bank.r[j] = q.r;
+        bank.y1[j] = q.y1, bank.y2[j] = q.y2, bank.y3[j] = q.y3, bank.y4[j] = q.y4;
+        bank.x1[j] = q.x1, bank.y1old[j] = q.y1old, bank.y2old[j] = q.y2old, bank.y3old[j] = q.y3old;
+    }
+}
+
+static void storeLanes()
+{
+    for (int j = 0; j < VOICE_COUNT; j++) {
+        LadderFilter &q = voices[j].filter;
+        q.f = bank.f[j], q.k = bank.k[j], q.p = bank.p[j], q.r = bank.r[j];
+        q.y1 = bank.y1[j], q.y2 = bank.y2[j], q.y3 = bank.y3[j], q.y4 = bank.y4[j];
+        q.x1 = bank.x1[j], q.y1old = bank.y1old[j], q.y2old = bank.y2old[j], q.y3old = bank.y3old[j];
+    }
+}
+
+__attribute__((always_inline)) static inline lanes8 clampLanes(lanes8 x)
+{
+    const lanes8 one = {1, 1, 1, 1, 1, 1, 1, 1};
+    lanes8 r = x >= one ? one : x;
+    return x <= -one ? -one : r;
+}
+
+// filterProcess on every lane whose mask is set; returns the new outputs.
+__attribute__((always_inline)) static inline lanes8 filterLanes(FilterLanes &q, lanes8 in, mask8 keep)
+{
+    lanes8 x = in - q.r * q.y4;
+    lanes8 y1 = (q.p * q.x1 + q.p * x) - q.k * q.y1;
+    lanes8 y2 = (q.p * q.y1old + q.p * y1) - q.k * q.y2;
+    lanes8 y3 = (q.p * q.y2old + q.p * y2) - q.k * q.y3;
+    lanes8 y4 = (q.p * q.y3old + q.p * y3) - q.k * q.y4;
+    dlanes8 d = __builtin_convertvector(y4, dlanes8);
+    const dlanes8 six = {6, 6, 6, 6, 6, 6, 6, 6};
+    y4 = __builtin_convertvector(d - d * d * d / six, lanes8);
+    lanes8 x1 = clampLanes(x), y1old = clampLanes(y1), y2old = clampLanes(y2), y3old = clampLanes(y3);
+    // A lane driven past the float range starts again from silence.
+    const lanes8 big = {FLT_MAX, FLT_MAX, FLT_MAX, FLT_MAX, FLT_MAX, FLT_MAX, FLT_MAX, FLT_MAX};
+    lanes8 mag = y4 < -y4 ? -y4 : y4;
+    mask8 bad = !(mag <= big);
+    const lanes8 zero = {};
+    mask8 reset = keep & bad, update = keep & ~bad;
+    q.y1 = update ? y1 : (reset ? zero : q.y1);
+    q.y2 = update ? y2 : (reset ? zero : q.y2);
+    q.y3 = update ? y3 : (reset ? zero : q.y3);
+    q.y4 = update ? y4 : (reset ? zero : q.y4);
+    q.x1 = update ? x1 : (reset ? zero : q.x1);
+    q.y1old = update ? y1old : (reset ? zero : q.y1old);
+    q.y2old = update ? y2old : (reset ? zero : q.y2old);
+    q.y3old = update ? y3old : (reset ? zero : q.y3old);
+    return q.y4;
+}
+
+__attribute__((always_inline)) static inline void setupFilterCached(int j, float cutoff, float resonance)
 {
     VoiceCache &c = caches[j];
     uint32_t ck = bitsOf(cutoff), rk = bitsOf(resonance);
     if (c.filterValid && c.cutKey == ck && c.resKey == rk) return;
     FilterCoefficients &g = lastCoefficients;
-    if (g.valid && g.cutKey == ck && g.resKey == rk) {
-        filter.f = g.f;
-        filter.k = g.k;
-        filter.p = g.p;
-        filter.r = g.r;
-    } else {
-        filterSetup(filter, cutoff, resonance);
-        g = {true, ck, rk, filter.f, filter.k, filter.p, filter.r};
+    if (!(g.valid && g.cutKey == ck && g.resKey == rk)) {
+        LadderFilter q;
+        filterSetup(q, cutoff, resonance);
+        g = {true, ck, rk, q.f, q.k, q.p, q.r};
     }
+    bank.f[j] = g.f, bank.k[j] = g.k, bank.p[j] = g.p, bank.r[j] = g.r;
     c.filterValid = true;
     c.cutKey = ck;
     c.resKey = rk;
 }
 
 // The folded, clamped oscillator sample of voice j at its phase counter.
-static inline float foldedOscillator(int j, int32_t n, float freq, float shape, float fold)
+__attribute__((always_inline)) static inline float foldedOscillator(int j, int32_t n, float freq, float shape, float fold)
 {
     VoiceCache &c = caches[j];
     uint32_t fk = bitsOf(freq), sk = bitsOf(shape), bk = bitsOf(fold);
@@ -439,7 +523,7 @@ static inline float foldedOscillator(int j, int32_t n, float freq, float shape, 
     return x;
 }
 
-static inline double periodCached(int j, float freq)
+__attribute__((always_inline)) static inline double periodCached(int j, float freq)
 {
     VoiceCache &c = caches[j];
     uint32_t fk = bitsOf(freq);
@@ -462,6 +546,70 @@ struct FlushDenormals {
 #endif
 };
 
+// The frames of one call. Compiled twice, for plain x86-64 and for AVX2, which
+// runs the eight filter lanes in one register; the arithmetic is the same
+// IEEE single and double precision either way (no fused multiply-adds).
+struct Routes {
+    int lfoTargets[5], envTargets[5], lfoCount, envCount;
+};
+
+__attribute__((always_inline)) static inline void renderFrames(float *out, unsigned int frames, float *P, const Routes &rt)
+{
+    const int *lfoTargets = rt.lfoTargets, *envTargets = rt.envTargets;
+    const int lfoCount = rt.lfoCount, envCount = rt.envCount;
+    for (unsigned int i = 0; i < frames; i++) {
+        if (lfoCount > 0) {
+            float l = lfoTick(lfo, P[5]);
+            for (int m = 0; m < lfoCount; m++) P[lfoTargets[m]] = modulated(lfoTargets[m], l);
+        } else {
+            lfoSkip(lfo);
+        }
+        lanes8 in = {};
+        mask8 sounding = {};
+        float level[VOICE_COUNT];
+        for (int j = 0; j < VOICE_COUNT; j++) {
+            Voice &v = voices[j];
+            if (!v.active) continue;
+            sounding[j] = -1;
+            v.active = envelopeStep(v.envelope, v.gate, P[7], P[8], P[9], P[10]);
+            if (envCount > 0) {
+                float envMod = v.envelope.level * P[11];
+                for (int m = 0; m < envCount; m++) P[envTargets[m]] = modulated(envTargets[m], envMod);
+            }
+            setupFilterCached(j, P[3], P[4]);
+            float freq = detuned(v, P[0]);
+            in[j] = foldedOscillator(j, v.phase, freq, P[1], P[2]);
+            level[j] = v.envelope.output;
+            v.phase += 1;
+            if ((double)v.phase >= periodCached(j, freq)) v.phase = 0;
+        }
+        lanes8 y = filterLanes(bank, in, sounding);
+        float sum = 0.0f;
+        for (int j = 0; j < VOICE_COUNT; j++)
+            if (sounding[j]) sum += y[j] * level[j] * P[12];
+        out[i] = sum == sum ? clampUnit(sum) : 0.0f;
+        if ((i & 0x3FF) == 0) {
+            int w = scopeIndex.load(std::memory_order_relaxed);
+            scopeRing[w].store(out[i], std::memory_order_relaxed);
+            w += 1;
+            if (w > SCOPE_SIZE - 1) w = 0;
+            scopeIndex.store(w, std::memory_order_relaxed);
+        }
+    }
+}
+
+__attribute__((target("avx2"))) static void renderFramesWide(float *out, unsigned int frames, float *P, const Routes &rt)
+{
+    renderFrames(out, frames, P, rt);
+}
+
+static void renderFramesPlain(float *out, unsigned int frames, float *P, const Routes &rt)
+{
+    renderFrames(out, frames, P, rt);
+}
+
+static const bool haveAvx2 = __builtin_cpu_supports("avx2");
+
 void audioCallback(void *buffer, unsigned int frames)
 {
     FlushDenormals flush;
@@ -472,52 +620,24 @@ void audioCallback(void *buffer, unsigned int frames)
         if (kv[k] != kv[k]) kv[k] = 0.0f;   // a NaN knob would poison the whole voice
 
     float P[13];
-    for (int k = 0; k < 13; k++) P[k] = modulatedParam(k, 0.0f);
+    for (int k = 0; k < 13; k++) P[k] = modulated(k, 0.0f);
     lfoSetRate(lfo, P[6]);
     drainNoteEvents();
+    if (frames == 0) return;
 
     // Which targets (tune, shape, fold, cutoff, resonance) follow which source.
     static const int target[5] = {2, 1, 0, 3, 4};   // fold, shape, tune, cutoff, resonance inputs
     const int32_t *src = &routing.foldSource;
-    int lfoTargets[5], envTargets[5], lfoCount = 0, envCount = 0;
+    Routes rt{};
     for (int m = 0; m < 5; m++) {
-        if (src[m] == LFO_OUT) lfoTargets[lfoCount++] = target[m];
-        else if (src[m] == ENV_OUT) envTargets[envCount++] = target[m];
+        if (src[m] == LFO_OUT) rt.lfoTargets[rt.lfoCount++] = target[m];
+        else if (src[m] == ENV_OUT) rt.envTargets[rt.envCount++] = target[m];
     }
 
-    for (unsigned int i = 0; i < frames; i++) {
-        if (lfoCount > 0) {
-            float l = lfoTick(lfo, P[5]);
-            for (int m = 0; m < lfoCount; m++) P[lfoTargets[m]] = modulatedParam(lfoTargets[m], l);
-        } else {
-            lfoSkip(lfo);
-        }
-        float sum = 0.0f;
-        for (int j = 0; j < VOICE_COUNT; j++) {
-            Voice &v = voices[j];
-            if (!v.active) continue;
-            v.active = envelopeTick(v.envelope, v.gate, P[7], P[8], P[9], P[10]);
-            if (envCount > 0) {
-                float envMod = v.envelope.level * P[11];
-                for (int m = 0; m < envCount; m++) P[envTargets[m]] = modulatedParam(envTargets[m], envMod);
-            }
-            setupFilterCached(j, v.filter, P[3], P[4]);
-            float freq = detunedFrequency(v, P[0]);
-            float x = foldedOscillator(j, v.phase, freq, P[1], P[2]);
-            float y = filterProcess(v.filter, x);
-            sum += y * v.envelope.output * P[12];
-            v.phase += 1;
-            if ((double)v.phase >= periodCached(j, freq)) v.phase = 0;
-        }
-        out[i] = sum == sum ? clampUnit(sum) : 0.0f;
-        if ((i & 0x3FF) == 0) {
-            int w = scopeIndex.load(std::memory_order_relaxed);
-            scopeRing[w].store(out[i], std::memory_order_relaxed);
-            w += 1;
-            if (w > SCOPE_SIZE - 1) w = 0;
-            scopeIndex.store(w, std::memory_order_relaxed);
-        }
-    }
+    loadLanes();
+    if (haveAvx2) renderFramesWide(out, frames, P, rt);
+    else renderFramesPlain(out, frames, P, rt);
+    storeLanes();
 }
 
 float scopeSample(int i)
