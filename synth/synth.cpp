@@ -509,8 +509,10 @@ __attribute__((always_inline)) static inline float foldedOscillator(int j, int32
     }
     if ((uint32_t)n >= OSC_TABLE) return clampUnit(foldSample(oscillatorSample((float)n, freq, shape), fold));
     if (c.folded.stamp[n] == c.folded.gen) return c.folded.value[n];
-    float s;
-    if (c.sine.stamp[n] == c.sine.gen) {
+    // Above shape 0.5 the blend is triangle to saw and the sine is not heard.
+    float s = 0.0f;
+    if (shape > 0.5f) {
+    } else if (c.sine.stamp[n] == c.sine.gen) {
         s = c.sine.value[n];
     } else {
         s = (float)std::sin(((double)(float)n * TWO_PI) * (double)freq / 44100.0);
