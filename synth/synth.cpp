@@ -61,11 +61,15 @@ static inline uint32_t bitsOf(float x)
 // entry is valid when its stamp equals the table's generation, so a change
 // of key invalidates a table in one step.
 enum { OSC_TABLE = 8192 };   // longest period: note -1 (7.7 Hz), 5714 samples
-struct OscTable {
-    uint32_t gen;
-    uint32_t stamp[OSC_TABLE];
-    float value[OSC_TABLE];
+// One phase position: the sine and the folded sample, each with its stamp,
+// side by side so a lookup touches one cache line.
+struct OscEntry {
+    uint32_t sineStamp;
+    float sine;
+    uint32_t foldedStamp;
+    float folded;
 };
+// The small, hot part of a voice's cache, kept apart from the big tables.
 struct VoiceCache {
     bool filterValid;
     uint32_t cutKey, resKey;
@@ -74,9 +78,10 @@ struct VoiceCache {
     double period;
     uint32_t sineKey;                 // freq
     uint32_t foldKey[3];              // freq, shape, fold
-    OscTable sine, folded;
+    uint32_t sineGen, foldedGen;
 };
 static VoiceCache caches[VOICE_COUNT];
+static OscEntry oscTables[VOICE_COUNT][OSC_TABLE];
 
 struct FilterCoefficients {
     bool valid;
@@ -85,18 +90,21 @@ struct FilterCoefficients {
 };
 static FilterCoefficients lastCoefficients;   // shared: LFO-driven cutoffs repeat across voices
 
-static void invalidate(OscTable &t)
+// Moves a table to a new generation; after four billion changes the stamps start afresh.
+static void invalidate(int j, bool sine)
 {
-    if (++t.gen == 0) {   // after four billion changes: start the stamps afresh
-        std::memset(t.stamp, 0, sizeof t.stamp);
-        t.gen = 1;
+    uint32_t &gen = sine ? caches[j].sineGen : caches[j].foldedGen;
+    if (++gen == 0) {
+        for (OscEntry &e : oscTables[j]) (sine ? e.sineStamp : e.foldedStamp) = 0;
+        gen = 1;
     }
 }
 
 static void resetCaches()
 {
     std::memset(caches, 0, sizeof caches);
-    for (VoiceCache &c : caches) c.sine.gen = c.folded.gen = 1;
+    std::memset(oscTables, 0, sizeof oscTables);
+    for (VoiceCache &c : caches) c.sineGen = c.foldedGen = 1;
     lastCoefficients = {};
 }
 
@@ -499,29 +507,30 @@ __attribute__((always_inline)) static inline float foldedOscillator(int j, int32
     uint32_t fk = bitsOf(freq), sk = bitsOf(shape), bk = bitsOf(fold);
     if (fk != c.sineKey) {
         c.sineKey = fk;
-        invalidate(c.sine);
+        invalidate(j, true);
     }
     if (fk != c.foldKey[0] || sk != c.foldKey[1] || bk != c.foldKey[2]) {
         c.foldKey[0] = fk;
         c.foldKey[1] = sk;
         c.foldKey[2] = bk;
-        invalidate(c.folded);
+        invalidate(j, false);
     }
     if ((uint32_t)n >= OSC_TABLE) return clampUnit(foldSample(oscillatorSample((float)n, freq, shape), fold));
-    if (c.folded.stamp[n] == c.folded.gen) return c.folded.value[n];
+    OscEntry &e = oscTables[j][n];
+    if (e.foldedStamp == c.foldedGen) return e.folded;
     // Above shape 0.5 the blend is triangle to saw and the sine is not heard.
     float s = 0.0f;
     if (shape > 0.5f) {
-    } else if (c.sine.stamp[n] == c.sine.gen) {
-        s = c.sine.value[n];
+    } else if (e.sineStamp == c.sineGen) {
+        s = e.sine;
     } else {
         s = (float)std::sin(((double)(float)n * TWO_PI) * (double)freq / 44100.0);
-        c.sine.value[n] = s;
-        c.sine.stamp[n] = c.sine.gen;
+        e.sine = s;
+        e.sineStamp = c.sineGen;
     }
     float x = clampUnit(foldSample(oscillatorBlend((float)n, freq, shape, s), fold));
-    c.folded.value[n] = x;
-    c.folded.stamp[n] = c.folded.gen;
+    e.folded = x;
+    e.foldedStamp = c.foldedGen;
     return x;
 }
 
