@@ -82,8 +82,10 @@ void timeRenderer()
     for (int k = 0; k < 8; k++) std::fprintf(f, "0 on %d 100\n", 48 + 3 * k);
     for (int s = 1; s < 60; s++) {
         std::fprintf(f, "%d knob 2 %.2f\n", s * 1000, (s % 10) / 10.0);
-        if (s % 4 == 0)
-            for (int k = 0; k < 8; k++) std::fprintf(f, "%d off %d\n%d on %d 100\n", s * 1000, 48 + 3 * k, s * 1000 + 500, 48 + 3 * k);
+        if (s % 4 == 0) {
+            for (int k = 0; k < 8; k++) std::fprintf(f, "%d off %d\n", s * 1000, 48 + 3 * k);
+            for (int k = 0; k < 8; k++) std::fprintf(f, "%d on %d 100\n", s * 1000 + 500, 48 + 3 * k);
+        }
     }
     std::fprintf(f, "60000 end\n");
     std::fclose(f);
