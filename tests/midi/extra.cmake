@@ -8,3 +8,10 @@ if(NOT MIRL_SANITIZE STREQUAL "thread")
   add_test(NAME midi_devices COMMAND test_midi_devices WORKING_DIRECTORY "${CMAKE_SOURCE_DIR}")
   set_tests_properties(midi_devices PROPERTIES LABELS "plain" TIMEOUT 300)
 endif()
+
+# The three threads together; the ThreadSanitizer build runs it.
+add_executable(test_midi_devices_concurrency ${dir}/double_portmidi.cpp ${dir}/double_stress.cpp)
+target_link_libraries(test_midi_devices_concurrency PRIVATE ${MIRL_LIBS} GTest::gtest_main)
+target_include_directories(test_midi_devices_concurrency PRIVATE "${CMAKE_SOURCE_DIR}")
+add_test(NAME midi_devices_concurrency COMMAND test_midi_devices_concurrency WORKING_DIRECTORY "${CMAKE_SOURCE_DIR}")
+set_tests_properties(midi_devices_concurrency PROPERTIES LABELS "concurrency" TIMEOUT 300)
