@@ -1,7 +1,9 @@
 // Device choice, the poll and the status lines, with PortMidi's device side
 // scripted (double_portmidi) and its real queue and PortTime timer.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include "midi/midi.h"
@@ -153,18 +155,24 @@ TEST(MidiDevices, DeviceEventsReachTheQueueInOrderWithTheirOwnTimestamps)
     midiStart();
     out.take();
 
-    // One note: it arrives within a poll period or so.
-    Clock::time_point fed = Clock::now();
-    dbl::feed({event(0x91, 64, 100, 12345)});
-    std::vector<Event> one = collect(1);
-    double latencyMs = std::chrono::duration<double, std::milli>(Clock::now() - fed).count();
-    ASSERT_EQ(one.size(), 1u);
-    EXPECT_EQ(one[0].timestamp, 12345) << "the device's own stamp is kept";
-    EXPECT_EQ(one[0].status, 0x91);
-    EXPECT_EQ(one[0].data1, 64);
-    EXPECT_EQ(one[0].data2, 100);
-    EXPECT_LT(latencyMs, 250.0);
-    RecordProperty("device_to_queue_ms", std::to_string(latencyMs));
+    // Single notes at varied moments: each arrives within about one poll period.
+    double worstMs = 0, totalMs = 0;
+    for (int i = 0; i < 10; i++) {
+        sleepMs(7 * i % 15);
+        Clock::time_point fed = Clock::now();
+        dbl::feed({event(0x91, 64 + i, 100, 12345 + i)});
+        std::vector<Event> one = collect(1);
+        double ms = std::chrono::duration<double, std::milli>(Clock::now() - fed).count();
+        worstMs = std::max(worstMs, ms);
+        totalMs += ms;
+        ASSERT_EQ(one.size(), 1u);
+        EXPECT_EQ(one[0].timestamp, 12345 + i) << "the device's own stamp is kept";
+        EXPECT_EQ(one[0].status, 0x91);
+        EXPECT_EQ(one[0].data1, 64 + i);
+        EXPECT_EQ(one[0].data2, 100);
+    }
+    std::fprintf(stderr, "device to queue: mean %.1f ms, worst %.1f ms\n", totalMs / 10, worstMs);
+    EXPECT_LT(worstMs, 250.0) << "far beyond one 15 ms poll period";
 
     // A burst larger than one read, handed over a few events per poll.
     std::vector<PmEvent> burst;
