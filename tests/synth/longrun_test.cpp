@@ -21,6 +21,7 @@ TEST(LongRun, AnHourOfRandomPlayingStaysSane)
     std::mt19937 rng(2024);
     static const int knobIds[13] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 20};
     std::vector<float> buf(512);
+    std::vector<int> held;
     const long hour = 44100L * (getenv("MIRL_LONGRUN_SECONDS") ? atol(getenv("MIRL_LONGRUN_SECONDS")) : 3600);
     long frames = 0;
     int time = 0;
@@ -36,11 +37,16 @@ TEST(LongRun, AnHourOfRandomPlayingStaysSane)
                 c.inUse = rng() % 3 != 0;
                 c.from = (rng() % 2) ? 13 : 19;
                 c.to = 14 + (int)(&c - cableTable());
-            } else if (what < 8) {
-                noteOn((int)(rng() % 256), 1 + (int)(rng() % 128), time);
-            } else {
-                noteOff((int)(rng() % 256), time);
-                if (rng() % 20 == 0) allNotesOff(time);
+            } else if (what < 7) {
+                int note = (int)(rng() % 256);
+                noteOn(note, 1 + (int)(rng() % 128), time);
+                held.push_back(note);
+            } else if (!held.empty()) {
+                // Keys come up as they went down, now and then all at once.
+                size_t k = rng() % held.size();
+                noteOff(held[k], time);
+                held.erase(held.begin() + (long)k);
+                if (rng() % 20 == 0) allNotesOff(time), held.clear();
             }
             snapshotParams();
         }
