@@ -100,12 +100,15 @@ static void invalidate(int j, bool sine)
     }
 }
 
+static void resetLoop(int j);
+
 static void resetCaches()
 {
     std::memset(caches, 0, sizeof caches);
     std::memset(oscTables, 0, sizeof oscTables);
     for (VoiceCache &c : caches) c.sineGen = c.foldedGen = 1;
     lastCoefficients = {};
+    for (int j = 0; j < VOICE_COUNT; j++) resetLoop(j);
 }
 
 // ---- parameters ----
@@ -179,6 +182,7 @@ void noteOn(int note, int velocity, int time)
                     chosen = j;
     }
     Voice &v = voices[chosen];
+    resetLoop(chosen);
     v.gate = true;
     v.active = true;
     v.velocity = velocity;
@@ -557,6 +561,98 @@ struct FlushDenormals {
 #endif
 };
 
+// Period replay. With its inputs unchanged (frequency, shape, fold, cutoff,
+// resonance), a voice's filter is a fixed function of its state and the phase
+// counter. So when a whole period has been recorded and the state at the next
+// period start equals the recorded start state bit for bit, every following
+// sample is an exact repeat, and is read back instead of computed. Replay is
+// used only in frames where every sounding voice can replay; otherwise all
+// lanes compute from the recorded state, which gives the same numbers again.
+enum { LOOP_MAX = 2048 };
+struct LaneState {
+    float s[8];   // y1, y2, y3, y4, x1, y1old, y2old, y3old
+};
+struct VoiceLoop {
+    uint32_t key[5];
+    int32_t period;   // samples per period, 0 when too long to record
+    int32_t count;    // samples recorded in order from phase 0, -1 when not recording
+    bool replay;
+    int32_t lastN;    // phase of the last sample played in replay
+    LaneState start;  // state before phase 0 of the recorded period
+};
+static VoiceLoop loops[VOICE_COUNT];
+static float loopY[VOICE_COUNT][LOOP_MAX];
+static LaneState loopStates[VOICE_COUNT][LOOP_MAX];
+
+static void resetLoop(int j)
+{
+    loops[j].replay = false;
+    loops[j].count = -1;
+    loops[j].key[0] = loops[j].key[1] = 0xFFFFFFFFu;   // a NaN pattern no input carries
+}
+
+__attribute__((always_inline)) static inline LaneState laneState(int j)
+{
+    return {{bank.y1[j], bank.y2[j], bank.y3[j], bank.y4[j], bank.x1[j], bank.y1old[j], bank.y2old[j], bank.y3old[j]}};
+}
+
+__attribute__((always_inline)) static inline void setLaneState(int j, const LaneState &s)
+{
+    bank.y1[j] = s.s[0], bank.y2[j] = s.s[1], bank.y3[j] = s.s[2], bank.y4[j] = s.s[3];
+    bank.x1[j] = s.s[4], bank.y1old[j] = s.s[5], bank.y2old[j] = s.s[6], bank.y3old[j] = s.s[7];
+}
+
+// Checks the voice's inputs against its recording; true when phase n can be replayed.
+__attribute__((always_inline)) static inline bool loopFollows(int j, float freq, const float *P, double period, int32_t n)
+{
+    VoiceLoop &L = loops[j];
+    uint32_t key[5] = {bitsOf(freq), bitsOf(P[1]), bitsOf(P[2]), bitsOf(P[3]), bitsOf(P[4])};
+    if (std::memcmp(key, L.key, sizeof key) != 0) {
+        if (L.replay) setLaneState(j, loopStates[j][L.lastN]);
+        std::memcpy(L.key, key, sizeof key);
+        L.replay = false;
+        L.count = -1;
+        L.period = period >= 1.0 && period <= LOOP_MAX ? (int32_t)period : 0;
+        return false;
+    }
+    return L.replay && n == (L.lastN + 1 == L.period ? 0 : L.lastN + 1);
+}
+
+// Before a computed sample: bring a replaying lane's state up to date, and at
+// phase 0 either start replay (the state has come round exactly) or recording.
+__attribute__((always_inline)) static inline void loopBeforeFilter(int j, int32_t n)
+{
+    VoiceLoop &L = loops[j];
+    if (L.replay) {
+        setLaneState(j, loopStates[j][L.lastN]);
+        if (n != (L.lastN + 1 == L.period ? 0 : L.lastN + 1)) L.replay = false, L.count = -1;
+        else return;
+    }
+    if (n != 0 || L.period == 0) return;
+    LaneState pre = laneState(j);
+    if (L.count == L.period && std::memcmp(&pre, &L.start, sizeof pre) == 0) {
+        L.replay = true;
+    } else {
+        L.start = pre;
+        L.count = 0;
+    }
+}
+
+// After a computed sample: record it, or note where replay stands.
+__attribute__((always_inline)) static inline void loopAfterFilter(int j, int32_t n, float y)
+{
+    VoiceLoop &L = loops[j];
+    if (L.replay) {
+        L.lastN = n;
+    } else if (L.count >= 0 && L.count == n && n < L.period) {
+        loopY[j][n] = y;
+        loopStates[j][n] = laneState(j);
+        L.count++;
+    } else {
+        L.count = -1;
+    }
+}
+
 // The frames of one call. Compiled twice, for plain x86-64 and for AVX2, which
 // runs the eight filter lanes in one register; the arithmetic is the same
 // IEEE single and double precision either way (no fused multiply-adds).
@@ -575,13 +671,16 @@ __attribute__((always_inline)) static inline void renderFrames(float *out, unsig
         } else {
             lfoSkip(lfo);
         }
-        lanes8 in = {};
+        lanes8 in = {}, y;
         mask8 sounding = {};
-        float level[VOICE_COUNT];
+        float level[VOICE_COUNT], freqs[VOICE_COUNT], shapes[VOICE_COUNT], folds[VOICE_COUNT];
+        int32_t ns[VOICE_COUNT];
+        bool replayAll = true, any = false;
         for (int j = 0; j < VOICE_COUNT; j++) {
             Voice &v = voices[j];
             if (!v.active) continue;
             sounding[j] = -1;
+            any = true;
             v.active = envelopeStep(v.envelope, v.gate, P[7], P[8], P[9], P[10]);
             if (envCount > 0) {
                 float envMod = v.envelope.level * P[11];
@@ -589,12 +688,29 @@ __attribute__((always_inline)) static inline void renderFrames(float *out, unsig
             }
             setupFilterCached(j, P[3], P[4]);
             float freq = detuned(v, P[0]);
-            in[j] = foldedOscillator(j, v.phase, freq, P[1], P[2]);
+            double period = periodCached(j, freq);
+            replayAll &= loopFollows(j, freq, P, period, v.phase);
+            ns[j] = v.phase, freqs[j] = freq, shapes[j] = P[1], folds[j] = P[2];
             level[j] = v.envelope.output;
             v.phase += 1;
-            if ((double)v.phase >= periodCached(j, freq)) v.phase = 0;
+            if ((double)v.phase >= period) v.phase = 0;
         }
-        lanes8 y = filterLanes(bank, in, sounding);
+        if (!any) {
+            y = in;
+        } else if (replayAll) {
+            // Every sounding filter is inside a period it has already played exactly.
+            for (int j = 0; j < VOICE_COUNT; j++)
+                if (sounding[j]) y[j] = loopY[j][ns[j]], loops[j].lastN = ns[j];
+        } else {
+            for (int j = 0; j < VOICE_COUNT; j++) {
+                if (!sounding[j]) continue;
+                in[j] = foldedOscillator(j, ns[j], freqs[j], shapes[j], folds[j]);
+                loopBeforeFilter(j, ns[j]);
+            }
+            y = filterLanes(bank, in, sounding);
+            for (int j = 0; j < VOICE_COUNT; j++)
+                if (sounding[j]) loopAfterFilter(j, ns[j], y[j]);
+        }
         float sum = 0.0f;
         for (int j = 0; j < VOICE_COUNT; j++)
             if (sounding[j]) sum += y[j] * level[j] * P[12];
@@ -648,6 +764,8 @@ void audioCallback(void *buffer, unsigned int frames)
     loadLanes();
     if (haveAvx2) renderFramesWide(out, frames, P, rt);
     else renderFramesPlain(out, frames, P, rt);
+    for (int j = 0; j < VOICE_COUNT; j++)
+        if (loops[j].replay) setLaneState(j, loopStates[j][loops[j].lastN]);
     storeLanes();
 }
 

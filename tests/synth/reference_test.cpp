@@ -261,7 +261,8 @@ TEST(Reference, CachedCallbackMatchesPlainMathsBitForBit)
         long frames = 0;
         int buffers = 0;
         while (frames < 44100L * 6) {
-            int changes = player.pick(4);
+            // Seeds 5 to 8 hold still for long stretches, where periods repeat exactly.
+            int changes = seed > 4 ? (player.pick(40) == 0 ? 1 + player.pick(3) : 0) : player.pick(4);
             for (int c = 0; c < changes; c++) player.act(36, 96);
             unsigned n = seed % 3 == 0 ? (unsigned)player.pick(1500) : 512;
             audioCallback(a.data(), n);
