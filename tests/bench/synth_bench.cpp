@@ -8,6 +8,7 @@
 #include <vector>
 #include "panel/panel.h"
 #include "synth/synth.h"
+#include "tests/synth/reference_engine.h"
 
 namespace {
 
@@ -67,9 +68,41 @@ void allPatchedLfoFilter(benchmark::State &state)
     runHeld(state);
 }
 
+// The same two cases on the plain reference engine (every step every frame):
+// the baseline the cached callback is measured against.
+void runHeldPlain(benchmark::State &state)
+{
+    std::vector<float> buf(512);
+    ref::reset();
+    for (int k = 0; k < 8; k++) ref::on(48 + 3 * k, 100, 0);
+    for (int i = 0; i < 100; i++) ref::callback(buf.data(), 512);
+    for (auto _ : state) {
+        ref::callback(buf.data(), 512);
+        benchmark::DoNotOptimize(buf.data());
+    }
+    state.counters["realtime_x"] = benchmark::Counter(state.iterations() * 512.0 / 44100.0, benchmark::Counter::kIsRate);
+}
+
+void plainDefaultKnobs(benchmark::State &state)
+{
+    startEngine();
+    runHeldPlain(state);
+}
+
+void plainAllPatchedLfoPitch(benchmark::State &state)
+{
+    startEngine();
+    patch(0, 13, 14), patch(1, 13, 15), patch(2, 13, 16), patch(3, 19, 17), patch(4, 19, 18);
+    controlTable()[12].value = 0.8f;
+    snapshotParams();
+    runHeldPlain(state);
+}
+
 BENCHMARK(defaultKnobs)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 BENCHMARK(allPatchedLfoPitch)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 BENCHMARK(allPatchedLfoFilter)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
+BENCHMARK(plainDefaultKnobs)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
+BENCHMARK(plainAllPatchedLfoPitch)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 
 // Times mirl-render on a minute of eight voices with knob turns and cables.
 void timeRenderer()
