@@ -221,6 +221,7 @@ int main(int argc, char **argv)
     }
 
     midiStart();
+    midiCloseDevice();   // only the script plays: a keyboard that happens to be plugged in must not
     resetSynth();
     snapshotParams();
     std::vector<float> buffer((size_t)bufferFrames);
