@@ -736,6 +736,13 @@ static void renderFramesPlain(float *out, unsigned int frames, float *P, const R
 }
 
 static const bool haveAvx2 = __builtin_cpu_supports("avx2");
+static bool wideLanes = haveAvx2;
+
+bool useWideLanes(bool on)
+{
+    wideLanes = on && haveAvx2;
+    return wideLanes;
+}
 
 void audioCallback(void *buffer, unsigned int frames)
 {
@@ -762,7 +769,7 @@ void audioCallback(void *buffer, unsigned int frames)
     }
 
     loadLanes();
-    if (haveAvx2) renderFramesWide(out, frames, P, rt);
+    if (wideLanes) renderFramesWide(out, frames, P, rt);
     else renderFramesPlain(out, frames, P, rt);
     for (int j = 0; j < VOICE_COUNT; j++)
         if (loops[j].replay) setLaneState(j, loopStates[j][loops[j].lastN]);

@@ -67,6 +67,10 @@ float scopeSample(int i);
 // Main thread: index of the oldest scope sample, the next to be overwritten.
 int scopeOldestIndex();
 
+// Tests: run the frames with AVX2 lanes (when the processor has them) or plain
+// SSE2; returns whether AVX2 is now in use. Both give the same samples.
+bool useWideLanes(bool on);
+
 // ---- voices and notes (audio thread) ----
 // Returns the eight voices.
 Voice *voicePool();
