@@ -116,27 +116,4 @@ TEST(Reference, DenormalFlushIsInaudible)
     resetPanel();
 }
 
-TEST(Reference, BufferSizeDoesNotChangeTheSound)
-{
-    // Events at frame 0 and at a frame both buffer sizes reach: identical sound.
-    std::vector<float> first;
-    for (unsigned size : {512u, 37u, 1u}) {
-        startBoth();
-        controlTable()[7].value = 1.0f;   // LFO depth
-        cableTable()[0] = {true, 13, 16, {}, {}, {}};   // LFO -> tune
-        cableTable()[1] = {true, 19, 17, {}, {}, {}};   // envelope -> cutoff
-        controlTable()[12].value = 0.9f;
-        snapshotParams();
-        std::vector<float> out(512 * 37 * 3);
-        for (size_t at = 0; at < out.size(); at += size) {
-            if (at == 0) noteOn(60, 100, 0), noteOn(67, 100, 0);
-            if (at == 512 * 37) noteOff(60, 430);
-            audioCallback(out.data() + at, (unsigned)std::min<size_t>(size, out.size() - at));
-        }
-        if (first.empty()) first = out;
-        else EXPECT_EQ(std::memcmp(first.data(), out.data(), out.size() * sizeof(float)), 0) << size;
-    }
-    resetPanel();
-}
-
 }  // namespace
