@@ -423,6 +423,8 @@ __attribute__((always_inline)) static inline void lfoSkip(Lfo &l)
 // independent ladders run in step. Each lane does exactly the scalar
 // filterProcess arithmetic; lanes of voices that are not sounding are computed
 // but not kept.
+// The lane helpers are inlined into the frame loop, never called across an ABI.
+#pragma GCC diagnostic ignored "-Wpsabi"
 typedef float lanes8 __attribute__((vector_size(32)));
 typedef int32_t mask8 __attribute__((vector_size(32)));
 typedef double dlanes8 __attribute__((vector_size(64)));
@@ -612,7 +614,7 @@ __attribute__((always_inline)) static inline bool loopFollows(int j, float freq,
         std::memcpy(L.key, key, sizeof key);
         L.replay = false;
         L.count = -1;
-        L.period = period >= 1.0 && period <= LOOP_MAX ? (int32_t)period : 0;
+        L.period = period >= 1.0 && period <= (double)LOOP_MAX ? (int32_t)period : 0;
         return false;
     }
     return L.replay && n == (L.lastN + 1 == L.period ? 0 : L.lastN + 1);
