@@ -27,6 +27,6 @@ void main()
     float br = lum(uv + px * vec2( 1.0,  1.0));
     float gx = (tr + 2.0 * r + br) - (tl + 2.0 * l + bl);
     float gy = (bl + 2.0 * b + br) - (tl + 2.0 * t + tr);
-    float edge = smoothstep(0.18, 0.55, sqrt(gx * gx + gy * gy));
+    float edge = smoothstep(0.24, 0.6, sqrt(gx * gx + gy * gy));
     finalColor = vec4(0.05, 0.06, 0.05, edge * 0.85) * colDiffuse * vec4(1.0, 1.0, 1.0, fragColor.a);
 }

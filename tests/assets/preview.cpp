@@ -45,12 +45,13 @@ void composeWithOutline(const RenderTexture2D &from, RenderTexture2D &to)
     EndTextureMode();
 }
 
-// A close look at one model: a camera at the face's angle, four times nearer.
+// A close look at one model: a camera at the face's angle, much nearer.
 void modelShot(int id, float scale, RenderTexture2D &scene, RenderTexture2D &out, const std::string &path, bool *ok)
 {
     Camera3D cam = faceCamera();
-    cam.position = {0, 22 / 4.f, 14.4f / 4};
-    cam.target = {0, 0, id >= MODEL_KEY_BLACK ? 1.2f : 0};
+    float near = id >= MODEL_KEY_BLACK ? 3.5f : 10;
+    cam.position = {0, 22 / near, 14.4f / near};
+    cam.target = {0, 0.3f, id >= MODEL_KEY_BLACK ? 1.4f : 0};
     cam.position.z += cam.target.z;
     BeginTextureMode(scene);
     ClearBackground(FACE);

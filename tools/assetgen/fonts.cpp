@@ -24,7 +24,7 @@ struct FontSpec {
 
 // Label face: small and sturdy; title face: the help headings.
 const FontSpec specs[2] = {
-    {"label", "DejaVuSans.ttf", 13, 14, -1, 110, 256, 128},
+    {"label", "DejaVuSansCondensed.ttf", 13, 14, -1, 110, 256, 128},
     {"title", "DejaVuSans-Bold.ttf", 20, 21, -1, 120, 256, 256},
 };
 

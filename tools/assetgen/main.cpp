@@ -58,7 +58,7 @@ static const char *outlineShaderSource =
     "    float br = lum(uv + px * vec2( 1.0,  1.0));\n"
     "    float gx = (tr + 2.0 * r + br) - (tl + 2.0 * l + bl);\n"
     "    float gy = (bl + 2.0 * b + br) - (tl + 2.0 * t + tr);\n"
-    "    float edge = smoothstep(0.18, 0.55, sqrt(gx * gx + gy * gy));\n"
+    "    float edge = smoothstep(0.24, 0.6, sqrt(gx * gx + gy * gy));\n"
     "    finalColor = vec4(0.05, 0.06, 0.05, edge * 0.85) * colDiffuse * vec4(1.0, 1.0, 1.0, fragColor.a);\n"
     "}\n";
 

@@ -63,7 +63,7 @@ Rgb litColour(Rgb base, V3 n, float ao = 1)
 // Shade for a turning part: a function of the surface's steepness only.
 Rgb turnColour(Rgb base, V3 n, float ao = 1)
 {
-    float k = (0.62f + 0.40f * std::fmax(0.f, n.y)) * ao;
+    float k = (0.74f + 0.28f * std::fmax(0.f, n.y)) * ao;
     return {base.r * k, base.g * k, base.b * k};
 }
 
@@ -261,7 +261,7 @@ Mesh knob(float rs, float h, int seg)
     Rgb w = {1, 1, 1};
     LatheStyle top = {UV_PLANAR, rs, DISC_U, DISC_V, DISC_R, 0, 0, 0, 0, true, w, 1};
     LatheStyle skirtSide = {UV_STRIP, rs, 0, 0, 0, 200 / 256.f, 248 / 256.f, 4 / 256.f, 40 / 256.f, true, w, 0.8f};
-    LatheStyle bodySide = {UV_STRIP, rs, 0, 0, 0, 196 / 256.f, 252 / 256.f, 56 / 256.f, 188 / 256.f, true, w, 0.62f};
+    LatheStyle bodySide = {UV_STRIP, rs, 0, 0, 0, 196 / 256.f, 252 / 256.f, 56 / 256.f, 188 / 256.f, true, w, 0.72f};
     LatheStyle topAo = top;
     topAo.aoBottom = 0.85f;
     std::vector<Ring> prof = {

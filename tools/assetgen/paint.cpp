@@ -96,7 +96,7 @@ Rgba knobPixel(const KnobLook &k, float x, float y)
     Rgba c;
     if (r > 0.77f) {
         // skirt top: a soft ring with a fine turned finish
-        c = scale(k.skirt, 0.92f + 0.08f * std::sin(r * 180));
+        c = scale(k.skirt, 0.95f + 0.05f * std::sin(r * 180));
         // index mark on the skirt
         float d = std::fabs(dx);
         if (dy < 0 && d < 2.6f && r > 0.80f && r < 0.97f) c = over(c, k.skirtMark, smooth(2.6f, 1.6f, d));
@@ -135,11 +135,11 @@ Image jackSkin()
         if (r < 0.125f) return mix(rgb(30, 30, 32), rgb(120, 122, 126), smooth(0.10f, 0.125f, r));
         if (r < 0.21f) {
             float thread = 0.5f + 0.5f * std::sin(r * 420);
-            return mix(rgb(150, 152, 158), rgb(205, 207, 212), thread);
+            return mix(rgb(172, 174, 180), rgb(200, 202, 207), thread);
         }
         // nut: satin steel with a faint sheen across
         float sheen = 0.5f + 0.5f * std::cos((dx - dy) / 14);
-        return mix(rgb(170, 172, 178), rgb(226, 228, 232), sheen * 0.6f);
+        return mix(rgb(188, 190, 196), rgb(222, 224, 228), sheen * 0.6f);
     });
 }
 
@@ -151,11 +151,11 @@ Image plugSkin()
         if (x >= 56 && y >= 56) return rgb(255, 255, 255);
         float dx = x - 32, dy = y - 32;
         float r = std::sqrt(dx * dx + dy * dy) / 32 * 0.30f;
-        if (r < 0.155f) {
-            float t = r / 0.155f;
-            return mix(rgb(250, 236, 80), rgb(200, 180, 40), t * t);
+        if (r < 0.17f) {
+            float t = r / 0.17f;
+            return mix(rgb(250, 236, 80), rgb(226, 208, 58), t * t);
         }
-        if (r < 0.225f) return rgb(60, 60, 64);
+        if (r < 0.225f) return rgb(56, 56, 60);
         return rgb(46, 46, 50);
     });
 }
@@ -312,7 +312,7 @@ Image logo(const std::string &fontDir)
                 float folded = s > 1 ? 2 - s : (s < -1 ? -2 - s : s);
                 float wy = 20 - 7.5f * folded;
                 float d = std::fabs(y - wy);
-                if (x > 8 && x < 30) c = over(c, rgb(247, 232, 69), clamp01(1.6f - d) * clamp01(0.5f - bd));
+                if (x > 8 && x < 30) c = over(c, rgb(247, 232, 69), clamp01(2.1f - d) * clamp01(0.5f - bd));
             }
             // name and line under it, in the faceplate's dark ink
             float n = stampAt(name, x - 44, y - 1);
@@ -333,10 +333,10 @@ bool writeImages(const std::string &dir, const std::string &fontDir)
 {
     // Style 0: black knob with a turned-aluminium cap and a white index line.
     KnobLook black = {rgb(44, 45, 48), rgb(36, 37, 40), rgb(198, 200, 204), rgb(128, 130, 134),
-                      rgb(24, 24, 26), rgb(245, 245, 240), rgb(58, 59, 63), rgb(24, 25, 27), true};
+                      rgb(24, 24, 26), rgb(245, 245, 240), rgb(56, 57, 61), rgb(36, 37, 40), true};
     // Style 1: cream knob with a black index line.
     KnobLook cream = {rgb(228, 222, 204), rgb(222, 216, 198), rgb(236, 231, 214), rgb(246, 242, 230),
-                      rgb(28, 28, 30), rgb(28, 28, 30), rgb(232, 226, 208), rgb(190, 184, 166), false};
+                      rgb(28, 28, 30), rgb(28, 28, 30), rgb(230, 224, 206), rgb(208, 202, 184), false};
     bool ok = save(knobSkin(black), dir + "/knob.png");
     ok = save(knobSkin(cream), dir + "/knob2.png") && ok;
     ok = save(jackSkin(), dir + "/jack.png") && ok;
