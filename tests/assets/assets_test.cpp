@@ -36,6 +36,8 @@ public:
     void SetUp() override
     {
         if (const char *side = std::getenv("MIRL_TEST_SIDE")) windowSide = std::atoi(side);
+        // The program finds graphics/ in the folder it was started from.
+        if (chdir(desk::sourceDir().c_str()) != 0) std::abort();
         display = desk::startDisplay(1024, 1024);
         setenv("DISPLAY", display.name().c_str(), 1);
         SetTraceLogLevel(LOG_WARNING);
@@ -45,7 +47,9 @@ public:
     }
     void TearDown() override
     {
-        CloseWindow();
+        unloadSceneAssets();
+        // The window stays open until the process ends: closing it unloads
+        // the GL driver, which would leave its own allocations looking leaked.
         desk::stopDisplay(display);
     }
 };
@@ -184,7 +188,7 @@ TEST(Assets, EmbeddedFontsHoldTheirAtlasesAndTables)
         EXPECT_EQ(c.font.texture.format, PIXELFORMAT_UNCOMPRESSED_GRAY_ALPHA);
         int size = 0;
         unsigned char *pixels = DecompressData(c.packed, c.packedSize, &size);
-        EXPECT_EQ(size, c.unpacked);
+        ASSERT_EQ(size, c.unpacked);
         EXPECT_EQ(c.recs[0].x, 4);
         EXPECT_EQ(c.recs[0].y, 4);
         for (int i = 0; i < 95; i++) {
@@ -198,9 +202,8 @@ TEST(Assets, EmbeddedFontsHoldTheirAtlasesAndTables)
             EXPECT_GT(c.glyphs[i].advanceX, 0);
             // The glyph's padding ring is clear, so no neighbour bleeds in.
             for (int x = (int)r.x - 4; x < r.x + r.width + 4; x++)
-                for (int y : {(int)r.y - 4, (int)(r.y + r.height + 3)}) {
-                    if (size == c.unpacked) EXPECT_EQ(pixels[(y * 256 + x) * 2 + 1], 0) << i;
-                }
+                for (int y : {(int)r.y - 4, (int)(r.y + r.height + 3)})
+                    EXPECT_EQ(pixels[(y * 256 + x) * 2 + 1], 0) << i;
         }
         // Visible ink: a pixel font has hard pixels only.
         int ink = 0, soft = 0;
