@@ -118,6 +118,21 @@ TEST(Assets, ModelsHaveTheirSlotsAndFitTheFace)
     }
 }
 
+TEST(Assets, TextureGoesOnlyOnASlotTheModelHas)
+{
+    // A jack has only raylib's default slot: asking for slot 1 must not write
+    // past the model's materials (AddressSanitizer watches), and a file that
+    // did not load gets no texture either.
+    Model jack = loadModelTextured("graphics/jack.glb", 1, TEX_KNOB);
+    EXPECT_EQ(jack.materialCount, 1);
+    EXPECT_NE(jack.materials[0].maps[MATERIAL_MAP_ALBEDO].texture.id, sceneTextures[TEX_KNOB].id);
+    UnloadModel(jack);
+    Model none = loadModelTextured("graphics/no-such-model.glb", 1, TEX_KNOB);
+    for (int i = 0; i < none.materialCount; i++)
+        EXPECT_NE(none.materials[i].maps[MATERIAL_MAP_ALBEDO].texture.id, sceneTextures[TEX_KNOB].id);
+    UnloadModel(none);
+}
+
 TEST(Assets, ControlsDoNotCollideAndKeysLeaveRoomForBlackKeys)
 {
     resetPanel();
