@@ -336,11 +336,12 @@ Mesh plug(bool inserted)
     LatheStyle top = {UV_PLANAR, 0.30f, 0.5f, 0.5f, 0.5f, 0, 0, 0, 0, false, w, 1};
     LatheStyle side = top;
     side.aoBottom = 0.8f;
+    // collar, a straight grip with two shallow grooves, shoulder, cable boot
     std::vector<Ring> prof = {
-        {0.25f, y0}, {0.27f, y0 + 0.05f}, {0.27f, y0 + 0.12f}, {0.25f, y0 + 0.14f},
-        {0.25f, y0 + 0.18f}, {0.27f, y0 + 0.20f}, {0.27f, y0 + 0.27f}, {0.25f, y0 + 0.29f},
-        {0.25f, y0 + 0.33f}, {0.27f, y0 + 0.35f}, {0.27f, y0 + 0.42f}, {0.22f, y0 + 0.46f},
-        {0.16f, y0 + 0.48f}, {0.15f, y0 + 0.62f}, {0.12f, y0 + 0.65f}, {0.0f, y0 + 0.655f},
+        {0.25f, y0}, {0.27f, y0 + 0.03f}, {0.27f, y0 + 0.16f}, {0.255f, y0 + 0.175f},
+        {0.27f, y0 + 0.19f}, {0.27f, y0 + 0.30f}, {0.255f, y0 + 0.315f}, {0.27f, y0 + 0.33f},
+        {0.27f, y0 + 0.42f}, {0.22f, y0 + 0.47f}, {0.16f, y0 + 0.49f}, {0.15f, y0 + 0.60f},
+        {0.12f, y0 + 0.63f}, {0.0f, y0 + 0.635f},
     };
     std::vector<LatheStyle> st(prof.size() - 1, side);
     lathe(m, prof, 32, st);

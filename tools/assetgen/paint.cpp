@@ -152,8 +152,8 @@ Image plugSkin()
             float t = r / 0.17f;
             return mix(rgb(250, 236, 80), rgb(226, 208, 58), t * t);
         }
-        if (r < 0.225f) return rgb(56, 56, 60);
-        return rgb(46, 46, 50);
+        if (r < 0.225f) return rgb(66, 66, 72);
+        return rgb(58, 58, 64);
     });
 }
 
