@@ -98,6 +98,15 @@ TEST(Assets, ModelsHaveTheirSlotsAndFitTheFace)
     EXPECT_NEAR(k0.min.x + k0.max.x, 0, 0.01f);
     EXPECT_NEAR(k0.min.z + k0.max.z, 0, 0.01f);
     EXPECT_NEAR(k0.min.y, 0, 0.001f);
+    // Both skins paint the pointer towards -z (the top of the knob's disc in
+    // the picture), so a knob at rest points away from the player.
+    for (const char *skin : {"graphics/knob.png", "graphics/knob2.png"}) {
+        Image im = LoadImage(skin);
+        Color away = GetImageColor(im, 96, 56), near = GetImageColor(im, 96, 136), side = GetImageColor(im, 56, 96);
+        EXPECT_LT(away.r + 100, near.r) << skin;
+        EXPECT_LT(away.r + 100, side.r) << skin;
+        UnloadImage(im);
+    }
     BoundingBox at = GetModelBoundingBox(sceneModels[MODEL_ATTENUATOR]);
     EXPECT_LT(at.max.x - at.min.x, k0.max.x - k0.min.x);
     // Jack: small and centred on its origin, since its hit box scales about it.
