@@ -507,38 +507,70 @@ __attribute__((always_inline)) static inline void setupFilterCached(int j, float
     c.resKey = rk;
 }
 
-// The folded, clamped oscillator sample of voice j at its phase counter.
-__attribute__((always_inline)) static inline float foldedOscillator(int j, int32_t n, float freq, float shape, float fold)
+// The oscillator's sine for voice j at phase n, from the voice's table when
+// the frequency has not changed since it was computed. Above shape 0.5 the
+// blend is triangle to saw and the sine is not heard, so it is not computed.
+__attribute__((always_inline)) static inline float oscillatorSine(int j, int32_t n, float freq, float shape)
 {
+    if (shape > 0.5f) return 0.0f;
     VoiceCache &c = caches[j];
-    uint32_t fk = bitsOf(freq), sk = bitsOf(shape), bk = bitsOf(fold);
+    uint32_t fk = bitsOf(freq);
     if (fk != c.sineKey) {
         c.sineKey = fk;
         invalidate(j, true);
     }
+    if ((uint32_t)n >= OSC_TABLE) return (float)std::sin(((double)(float)n * TWO_PI) * (double)freq / 44100.0);
+    OscEntry &e = oscTables[j][n];
+    if (e.sineStamp != c.sineGen) {
+        e.sine = (float)std::sin(((double)(float)n * TWO_PI) * (double)freq / 44100.0);
+        e.sineStamp = c.sineGen;
+    }
+    return e.sine;
+}
+
+// The table entry for voice j's folded sample at phase n (after moving the
+// table to a new generation if frequency, shape or fold changed), or none
+// when n lies beyond the table.
+__attribute__((always_inline)) static inline OscEntry *foldedEntry(int j, int32_t n, float freq, float shape, float fold)
+{
+    VoiceCache &c = caches[j];
+    uint32_t fk = bitsOf(freq), sk = bitsOf(shape), bk = bitsOf(fold);
     if (fk != c.foldKey[0] || sk != c.foldKey[1] || bk != c.foldKey[2]) {
         c.foldKey[0] = fk;
         c.foldKey[1] = sk;
         c.foldKey[2] = bk;
         invalidate(j, false);
     }
-    if ((uint32_t)n >= OSC_TABLE) return clampUnit(foldSample(oscillatorSample((float)n, freq, shape), fold));
-    OscEntry &e = oscTables[j][n];
-    if (e.foldedStamp == c.foldedGen) return e.folded;
-    // Above shape 0.5 the blend is triangle to saw and the sine is not heard.
-    float s = 0.0f;
-    if (shape > 0.5f) {
-    } else if (e.sineStamp == c.sineGen) {
-        s = e.sine;
-    } else {
-        s = (float)std::sin(((double)(float)n * TWO_PI) * (double)freq / 44100.0);
-        e.sine = s;
-        e.sineStamp = c.sineGen;
-    }
-    float x = clampUnit(foldSample(oscillatorBlend((float)n, freq, shape, s), fold));
-    e.folded = x;
-    e.foldedStamp = c.foldedGen;
-    return x;
+    return (uint32_t)n < OSC_TABLE ? &oscTables[j][n] : nullptr;
+}
+
+__attribute__((always_inline)) static inline lanes8 absLanes(lanes8 x)
+{
+    return (lanes8)((mask8)x & 0x7FFFFFFF);   // fabsf on every lane: clears the sign bit
+}
+
+__attribute__((always_inline)) static inline lanes8 remapLanes(lanes8 v, float is, float ie, float os, float oe)
+{
+    return (v - is) / (ie - is) * (oe - os) + os;   // raylib's Remap, lane by lane
+}
+
+// oscillatorSample, foldSample and clampUnit on eight voices at once, with the
+// sines supplied; the same single and double precision steps as the scalar code.
+__attribute__((always_inline)) static inline lanes8 oscillatorLanes(lanes8 n, lanes8 freq, lanes8 shape, lanes8 fold, lanes8 s)
+{
+    lanes8 ph = n * freq / 44100.0f;
+    lanes8 tri = ph <= 0.25f ? remapLanes(ph, 0.0f, 0.25f, 0.0f, 1.0f)
+                             : (ph <= 0.75f ? remapLanes(ph, 0.25f, 0.75f, 1.0f, -1.0f) : remapLanes(ph, 0.75f, 1.0f, -1.0f, 0.0f));
+    dlanes8 back = __builtin_convertvector(1.0f - ph, dlanes8);
+    lanes8 saw = __builtin_convertvector(2.0 * back - 1.0, lanes8);
+    lanes8 tHigh = (shape - 0.5f) * 2.0f, tLow = 2.0f * shape;
+    lanes8 out = shape > 0.5f ? saw * tHigh + tri * (1.0f - tHigh) : tri * tLow + s * (1.0f - tLow);
+    lanes8 d = out - fold, m = 4.0f * fold;
+    lanes8 r = d;
+    mask8 far = !(absLanes(d) < m);
+    for (int j = 0; j < VOICE_COUNT; j++)
+        if (far[j]) r[j] = std::fmod(d[j], m[j]);   // only a deep fold needs the remainder
+    return clampLanes(absLanes(absLanes(r) - 2.0f * fold) - fold);
 }
 
 __attribute__((always_inline)) static inline double periodCached(int j, float freq)
@@ -661,6 +693,7 @@ __attribute__((always_inline)) static inline void loopAfterFilter(int j, int32_t
 // IEEE single and double precision either way (no fused multiply-adds).
 struct Routes {
     int lfoTargets[5], envTargets[5], lfoCount, envCount;
+    bool oscSteady;   // no LFO on tune, shape or fold: folded samples repeat and are worth keeping
 };
 
 __attribute__((always_inline)) static inline void renderFrames(float *out, unsigned int frames, float *P, const Routes &rt)
@@ -705,10 +738,30 @@ __attribute__((always_inline)) static inline void renderFrames(float *out, unsig
             for (int j = 0; j < VOICE_COUNT; j++)
                 if (sounding[j]) y[j] = loopY[j][ns[j]], loops[j].lastN = ns[j];
         } else {
+            // Silent lanes get a harmless fold of 1 so they never need the remainder.
+            lanes8 n = {}, f = {}, sh = {}, s = {}, b = {1, 1, 1, 1, 1, 1, 1, 1};
+            OscEntry *fresh[VOICE_COUNT] = {};
+            bool miss[VOICE_COUNT] = {}, missed = false;
             for (int j = 0; j < VOICE_COUNT; j++) {
                 if (!sounding[j]) continue;
-                in[j] = foldedOscillator(j, ns[j], freqs[j], shapes[j], folds[j]);
                 loopBeforeFilter(j, ns[j]);
+                OscEntry *e = rt.oscSteady ? foldedEntry(j, ns[j], freqs[j], shapes[j], folds[j]) : nullptr;
+                if (e && e->foldedStamp == caches[j].foldedGen) {
+                    in[j] = e->folded;
+                    continue;
+                }
+                missed = miss[j] = true;
+                fresh[j] = e;
+                n[j] = (float)ns[j], f[j] = freqs[j], sh[j] = shapes[j], b[j] = folds[j];
+                s[j] = oscillatorSine(j, ns[j], freqs[j], shapes[j]);
+            }
+            if (missed) {
+                lanes8 x = oscillatorLanes(n, f, sh, b, s);
+                for (int j = 0; j < VOICE_COUNT; j++) {
+                    if (!miss[j]) continue;
+                    in[j] = x[j];
+                    if (fresh[j]) fresh[j]->folded = x[j], fresh[j]->foldedStamp = caches[j].foldedGen;
+                }
             }
             y = filterLanes(bank, in, sounding);
             for (int j = 0; j < VOICE_COUNT; j++)
@@ -770,6 +823,8 @@ void audioCallback(void *buffer, unsigned int frames)
         if (src[m] == LFO_OUT) rt.lfoTargets[rt.lfoCount++] = target[m];
         else if (src[m] == ENV_OUT) rt.envTargets[rt.envCount++] = target[m];
     }
+    rt.oscSteady = true;
+    for (int m = 0; m < rt.lfoCount; m++) rt.oscSteady &= rt.lfoTargets[m] > 2;
 
     loadLanes();
     if (wideLanes) renderFramesWide(out, frames, P, rt);
