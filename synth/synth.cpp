@@ -253,23 +253,6 @@ float oscillatorSample(float n, float freq, float shape)
     return tri * t + s * (1.0f - t);
 }
 
-// The same blend with the sine supplied (from the cache).
-__attribute__((always_inline)) static inline float oscillatorBlend(float n, float freq, float shape, float s)
-{
-    float ph = n * freq / 44100.0f;
-    float tri;
-    if (ph <= 0.25f) tri = Remap(ph, 0.0f, 0.25f, 0.0f, 1.0f);
-    else if (ph <= 0.75f) tri = Remap(ph, 0.25f, 0.75f, 1.0f, -1.0f);
-    else tri = Remap(ph, 0.75f, 1.0f, -1.0f, 0.0f);
-    float saw = (float)(2.0 * (double)(1.0f - ph) - 1.0);
-    if (shape > 0.5f) {
-        float t = (shape - 0.5f) * 2.0f;
-        return saw * t + tri * (1.0f - t);
-    }
-    float t = 2.0f * shape;
-    return tri * t + s * (1.0f - t);
-}
-
 double oscillatorPeriod(float freq)
 {
     return std::floor((double)(44100.0f / freq));
