@@ -12,9 +12,8 @@ static char stream;                      // its address is the one stream handed
 
 PmError Pm_Initialize(void)
 {
-    infos.clear();
+    infos.clear(), dbl::opens = 0;
     for (dbl::Device &d : dbl::devices) infos.push_back(PmDeviceInfo{2, "test", d.name, d.input, d.output, 0});
-    dbl::opens = 0;
     return pmNoError;
 }
 PmError Pm_Terminate(void) { EXPECT_EQ(dbl::openId, -1) << "terminated with a stream open"; return pmNoError; }

@@ -3,7 +3,6 @@
 function(midi_double name src label)
   add_executable(test_${name} ${dir}/double_portmidi.cpp ${dir}/${src})
   target_link_libraries(test_${name} PRIVATE ${MIRL_LIBS} GTest::gtest_main)
-  target_include_directories(test_${name} PRIVATE "${CMAKE_SOURCE_DIR}")
   add_test(NAME ${name} COMMAND test_${name} WORKING_DIRECTORY "${CMAKE_SOURCE_DIR}")
   set_tests_properties(${name} PROPERTIES LABELS ${label} TIMEOUT 300)
 endfunction()

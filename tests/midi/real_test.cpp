@@ -14,26 +14,22 @@ TEST(MidiReal, StartsEmptyAndCarriesKeyPressesThroughTheQueue)
     sleepMs(30);
     midiPostNote(0x1FC, -1, 0x17F);
     int t1 = midiNow();
-    EXPECT_GE(t1 - t0, 25) << "the PortTime clock runs in milliseconds";
     Event a, b, none{-1, -1, -1, -1};
     ASSERT_TRUE(take(a) && take(b));
-    EXPECT_FALSE(take(none));
-    EXPECT_EQ(none, (Event{-1, -1, -1, -1})) << "nothing is written when nothing is taken";
+    EXPECT_TRUE(!take(none) && none == (Event{-1, -1, -1, -1})) << "nothing is written when nothing is taken";
     EXPECT_EQ(a, (Event{a[0], 0x90, 60, 128}));
     EXPECT_EQ(b, (Event{b[0], 0xFC, 0xFF, 0x7F}));
-    EXPECT_TRUE(t0 <= a[0] && a[0] + 25 <= b[0] && b[0] <= t1) << a[0] << ' ' << b[0];
+    EXPECT_TRUE(t0 <= a[0] && a[0] + 25 <= b[0] && b[0] <= t1) << "the PortTime clock in ms: " << a[0] << ' ' << b[0];
 
-    // Overflow, twice: 256 fit, the 257th is refused and reported once, after the 256 are taken.
-    for (int round = 0; round < 2; round++) {
-        for (int i = 0; i < 257; i++) midiPostEvent(i, 0x80 | (i & 15), i & 0x7F, i >> 7);
-        for (int i = 0; i < 256; i++) {
-            ASSERT_TRUE(take(a)) << i;
-            EXPECT_EQ(a, (Event{i, 0x80 | (i & 15), i & 0x7F, i >> 7}));
-        }
-        EXPECT_EQ(printed([&] { EXPECT_FALSE(take(a)); }, 60), "midi event queue overflowed\n");
-        EXPECT_EQ(printed([&] { EXPECT_FALSE(take(a)); }, 40), "") << "reported once";
-        midiPostNote(0x90, 61, 5);
-        EXPECT_TRUE(take(a) && a[2] == 61) << "posting works again";
+    // Overflow: 256 fit, the 257th is refused and reported once, after the 256 are taken.
+    for (int i = 0; i < 257; i++) midiPostEvent(i, 0x80 | (i & 15), i & 0x7F, i >> 7);
+    for (int i = 0; i < 256; i++) {
+        ASSERT_TRUE(take(a)) << i;
+        EXPECT_EQ(a, (Event{i, 0x80 | (i & 15), i & 0x7F, i >> 7}));
     }
+    EXPECT_EQ(printed([&] { EXPECT_FALSE(take(a)); }, 60), "midi event queue overflowed\n");
+    EXPECT_EQ(printed([&] { EXPECT_FALSE(take(a)); }, 40), "") << "reported once";
+    midiPostNote(0x90, 61, 5);
+    EXPECT_TRUE(take(a) && a[2] == 61) << "posting works again";
     EXPECT_EQ(printed(midiStop), "");
 }
