@@ -5,6 +5,7 @@
 TEST(MidiReal, StartsEmptyAndCarriesKeyPressesThroughTheQueue)
 {
     EXPECT_EQ(printed(midiStart), "----------Midi input device list----------\n");
+    EXPECT_EQ(midiDeviceName(), nullptr) << "nothing is opened";
     EXPECT_EQ(printed(midiNextDevice), "") << "a click without an input device opens nothing";
     EXPECT_EQ(midiDeviceName(), nullptr);
 
