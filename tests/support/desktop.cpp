@@ -297,6 +297,11 @@ void mouseMove(const Display &d, const Window &w, int x, int y)
     run({"xdotool", "mousemove", std::to_string(w.x + x), std::to_string(w.y + y)}, {d.env()});
 }
 
+void mouseMoveBy(const Display &d, int dx, int dy)
+{
+    run({"xdotool", "mousemove_relative", "--", std::to_string(dx), std::to_string(dy)}, {d.env()});
+}
+
 void mouseDown(const Display &d, int button) { run({"xdotool", "mousedown", std::to_string(button)}, {d.env()}); }
 void mouseUp(const Display &d, int button) { run({"xdotool", "mouseup", std::to_string(button)}, {d.env()}); }
 
