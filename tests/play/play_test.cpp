@@ -205,7 +205,6 @@ TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
     EXPECT_LT(fading, 0.9 * held) << "released, it fades";
     EXPECT_GT(fading, 0.1 * held) << "a fade, not a cut";
     EXPECT_LT(later, fading);
-    desk::sleepFor(1.5);  // the release runs out
 
     // A bright sawtooth from the Shape knob, then the Cutoff knob pulled right down darkens it.
     s.dragKnob(2, -400);
@@ -213,14 +212,14 @@ TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
     on = onset(bright);
     ASSERT_LT(on + RATE / 2, bright.size());
     double before = brightness(bright, on + RATE / 10, on + RATE / 2);
-    desk::sleepFor(2.2);
+    desk::sleepFor(1.2);  // a release from sustain lasts about a second
     s.dragKnob(4, 400);
     std::vector<float> dark = s.playKey(30, 0.6, 0.1);
     on = onset(dark);
     ASSERT_LT(on + RATE / 2, dark.size());
     double after = brightness(dark, on + RATE / 10, on + RATE / 2);
     EXPECT_LT(after, 0.5 * before) << "the cutoff knob turned down takes the edge off";
-    desk::sleepFor(2.2);
+    desk::sleepFor(1.2);  // a release from sustain lasts about a second
     // Right clicks put both knobs back.
     s.moveTo(2);
     s.click(3);
@@ -234,7 +233,7 @@ TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
     ASSERT_LT(on + RATE, wobble.size());
     std::vector<double> pw = periods(wobble, on + RATE / 20, on + RATE * 9 / 10);
     EXPECT_GT(periodSpread(pw), 2.5) << "about half a semitone either way";
-    desk::sleepFor(2.2);
+    desk::sleepFor(1.2);  // a release from sustain lasts about a second
 
     // A right click on the LFO output removes the cable: a steady pitch again.
     s.moveTo(13);
