@@ -85,6 +85,25 @@ TEST(Picking, EveryControlAtItsBoxCentreAndNothingOnTheBareTable)
     EXPECT_EQ(pickControlAt({3, 3}), -1);
 }
 
+TEST(Layout, RealModelsAndLabelFont)
+{
+    freshFace();
+    const Control *t = controlTable();
+    // The two knob skins share one shape: Tune (second skin) and Shape get the same box.
+    EXPECT_EQ(Vector3Subtract(t[1].bounds.min, t[1].position).x, Vector3Subtract(t[2].bounds.min, t[2].position).x);
+    EXPECT_EQ(Vector3Subtract(t[1].bounds.max, t[1].position).z, Vector3Subtract(t[2].bounds.max, t[2].position).z);
+    EXPECT_EQ(Vector3Subtract(t[1].bounds.max, t[1].position).y, Vector3Subtract(t[2].bounds.max, t[2].position).y);
+    // Labels measured with the label font hang centred under their controls.
+    for (int id : {1, 5, 13, 20, 30}) {
+        const BoundingBox &b = t[id].bounds;
+        Vector2 front = screenOf({(b.min.x + b.max.x) / 2, b.min.y, b.max.z});
+        float width = MeasureTextEx(labelFont, t[id].name, 13, 1).x;
+        EXPECT_GT(width, 4.0f) << t[id].name;
+        EXPECT_NEAR(t[id].labelPos.x + width / 2, front.x, 1e-3f) << t[id].name;
+        EXPECT_NEAR(t[id].labelPos.y, front.y + 4, 1e-3f) << t[id].name;
+    }
+}
+
 TEST(Picking, TheNearerOfTwoOverlappingBoxesWins)
 {
     freshFace();
