@@ -11,8 +11,6 @@
 #include "scene/scene.h"
 #include "raymath.h"
 
-extern "C" const char *__asan_default_options() { return "detect_leaks=0"; }
-
 namespace {
 
 const int SIDE = 800;
