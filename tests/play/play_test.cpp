@@ -217,6 +217,11 @@ TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
 
     // A bright sawtooth from the Shape knob, then the Cutoff knob pulled right down darkens it.
     s.dragKnob(2, -400);
+    // The pointer, hidden while turning, comes back where the drag began.
+    int px = -1, py = -1;
+    EXPECT_TRUE(desk::mouseLocation(s.display, s.mirl.window, &px, &py));
+    EXPECT_NEAR(px, target[2].x, 1.5);
+    EXPECT_NEAR(py, target[2].y, 1.5);
     std::vector<float> bright = s.playKey(30, 0.6, 0.1);
     on = onset(bright);
     ASSERT_LT(on + RATE / 2, bright.size());
