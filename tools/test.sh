@@ -32,7 +32,7 @@ runctest() {  # runctest DIR LABEL
   echo "== $1: tests labelled $2"
   ctest --test-dir "$1" -L "$2" --output-on-failure 2>&1 | tee "$log" || true
   local line
-  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
   if [ -n "$line" ]; then
     local f t
     f=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
