@@ -20,3 +20,12 @@ int midiNextEvent(int *timestamp, int *status, int *data1, int *data2);
 int midiNow();
 // The PortTime callback: moves what the device delivered into the queue.
 void midiPoll(int32_t timestamp, void *userData);
+
+// Prints every device PortMidi knows, inputs and outputs alike.
+void midiListDevices();
+// Returns the first input device after the given id, wrapping around; -1 when there is none.
+int midiFindInput(int after);
+// Prints the device banner and opens the device as the input; on failure nothing is open.
+void midiOpenDevice(int id);
+// Closes the open input, if any; afterwards no device is open.
+void midiCloseDevice();
