@@ -36,6 +36,8 @@ Font loadTitleFont();
 // ---- layout ----
 // Places every control, label, panel heading and icon; runs once after loadSceneAssets.
 void layoutScene();
+// The same layout for a window of the given size (tests lay out without a window).
+void layoutSceneSized(int width, int height);
 
 // ---- drawing ----
 // Draws one whole frame to the window.

@@ -1,9 +1,167 @@
-// Mouse input: placeholder until the input state machine lands.
+// Mouse input: the per-frame state machine that turns knobs, pulls cables,
+// plays keys and clicks the icons, plus the two patching operations.
 #include "ui/ui.h"
+#include "midi/midi.h"
+#include "raymath.h"
+
+static const float KNOB_PER_PIXEL = 0.002f;
+static const Vector3 PULL_LIFT = {0.0f, 0.8f, 0.0f};
+enum { NOTE_ON = 0x90, NOTE_OFF = 0x80, MOUSE_VELOCITY = 128 };
 
 static InputState state = {-1, -1, -1, false, {0, 0}, {}};
 
 InputState *inputState() { return &state; }
-void handleInput() {}
-void connectJacks(int, int) {}
-void disconnectJack(int) {}
+
+void resetInput() { state = InputState{-1, -1, -1, false, {0, 0}, {}}; }
+
+static bool isKind(int id, ControlKind kind)
+{
+    return id >= 1 && id < CONTROL_COUNT && controlTable()[id].kind == kind;
+}
+
+// The note a key plays: its value, truncated.
+static int keyNote(int id) { return (int)controlTable()[id].value; }
+
+static void postNoteOn(int key) { midiPostNote(NOTE_ON, keyNote(key), MOUSE_VELOCITY); }
+static void postNoteOff(int key) { midiPostNote(NOTE_OFF, keyNote(key), 0); }
+
+static bool inIcon(Vector2 p, Vector2 icon)
+{
+    return p.x >= icon.x && p.x < icon.x + (float)ICON_SIZE && p.y >= icon.y && p.y < icon.y + (float)ICON_SIZE;
+}
+
+void connectJacks(int a, int b)
+{
+    if (!isKind(a, ControlKind::Jack) || !isKind(b, ControlKind::Jack)) return;
+    Control *controls = controlTable();
+    if (controls[a].variant == controls[b].variant) return;
+    if (controls[a].variant == 1) {
+        int t = a;
+        a = b;
+        b = t;
+    }
+    Cable *cables = cableTable();
+    int n = cableCapacity();
+    // An input takes one cable; this also turns away a repeated pair.
+    for (int i = 0; i < n; i++)
+        if (cables[i].inUse && cables[i].to == b) return;
+    for (int i = 0; i < n; i++) {
+        if (cables[i].inUse) continue;
+        Cable &c = cables[i];
+        c.inUse = true;
+        c.from = a;
+        c.to = b;
+        c.fromPos = controls[a].position;
+        c.toPos = controls[b].position;
+        updateCableSpline(c);
+        return;
+    }
+}
+
+void disconnectJack(int j)
+{
+    if (!isKind(j, ControlKind::Jack)) return;
+    Cable *cables = cableTable();
+    int n = cableCapacity();
+    for (int i = 0; i < n; i++)
+        if (cables[i].inUse && (cables[i].from == j || cables[i].to == j)) cables[i].inUse = false;
+}
+
+// The drag, pull or held key that carries on from earlier frames.
+static void continueAction(const MouseFrame &f, const InputHooks &hooks)
+{
+    Control *controls = controlTable();
+    if (state.draggedKnob != -1) {
+        // Screen y grows downwards, so moving up turns the knob up.
+        Control &k = controls[state.draggedKnob];
+        k.value -= KNOB_PER_PIXEL * f.delta.y;
+        if (k.value > 1.0f) k.value = 1.0f;
+        if (k.value < 0.0f) k.value = 0.0f;
+    } else if (state.draggedJack != -1) {
+        state.dragCable.toPos = Vector3Add(pickTablePoint(f.position), PULL_LIFT);
+        updateCableSpline(state.dragCable);
+    } else if (state.heldKey != -1) {
+        // Gliding onto another key moves the note; anywhere else it keeps sounding.
+        int hit = hooks.pick(f.position);
+        if (isKind(hit, ControlKind::Key) && hit != state.heldKey) {
+            postNoteOff(state.heldKey);
+            state.heldKey = hit;
+            postNoteOn(hit);
+        }
+    }
+}
+
+static void leftPress(const MouseFrame &f, const InputHooks &hooks)
+{
+    state.draggedKnob = state.draggedJack = state.heldKey = -1;
+    state.helpMode = false;
+    int hit = hooks.pick(f.position);
+    if (isKind(hit, ControlKind::Knob)) {
+        state.draggedKnob = hit;
+        state.savedPointer[0] = (int)f.position.x;
+        state.savedPointer[1] = (int)f.position.y;
+        hooks.hideCursor();
+    } else if (isKind(hit, ControlKind::Jack)) {
+        state.draggedJack = hit;
+        state.dragCable.fromPos = Vector3Add(controlTable()[hit].position, PULL_LIFT);
+        state.dragCable.toPos = state.dragCable.fromPos;
+        updateCableSpline(state.dragCable);
+    } else if (isKind(hit, ControlKind::Key)) {
+        state.heldKey = hit;
+        postNoteOn(hit);
+    } else if (hit == -1) {
+        // The icons answer only where no control is.
+        if (inIcon(f.position, midiIconPos)) hooks.nextDevice();
+        else if (inIcon(f.position, helpIconPos)) state.helpMode = true;
+    }
+}
+
+static void rightPress(const MouseFrame &f, const InputHooks &hooks)
+{
+    state.helpMode = false;
+    if (state.draggedKnob != -1 || state.draggedJack != -1 || state.heldKey != -1) return;
+    int hit = hooks.pick(f.position);
+    if (isKind(hit, ControlKind::Jack)) disconnectJack(hit);
+    else if (isKind(hit, ControlKind::Knob)) controlTable()[hit].value = controlTable()[hit].defaultValue;
+}
+
+static void leftRelease(const MouseFrame &f, const InputHooks &hooks)
+{
+    if (state.draggedKnob != -1) {
+        state.draggedKnob = -1;
+        hooks.showCursor(state.savedPointer[0], state.savedPointer[1]);
+    } else if (state.draggedJack != -1) {
+        int hit = hooks.pick(f.position);
+        if (hit != -1) connectJacks(state.draggedJack, hit);
+        state.draggedJack = -1;
+    } else if (state.heldKey != -1) {
+        postNoteOff(state.heldKey);
+        state.heldKey = -1;
+    }
+}
+
+void stepInput(const MouseFrame &frame, const InputHooks &hooks)
+{
+    continueAction(frame, hooks);
+    if (frame.leftPressed) leftPress(frame, hooks);
+    if (frame.rightPressed) rightPress(frame, hooks);
+    if (frame.leftReleased) leftRelease(frame, hooks);
+}
+
+static void showCursorAt(int x, int y)
+{
+    EnableCursor();
+    SetMousePosition(x, y);
+}
+
+void handleInput()
+{
+    static const InputHooks raylibHooks = {pickControlAt, DisableCursor, showCursorAt, midiNextDevice};
+    MouseFrame frame;
+    frame.delta = GetMouseDelta();
+    frame.position = GetMousePosition();
+    frame.leftPressed = IsMouseButtonPressed(MOUSE_BUTTON_LEFT);
+    frame.rightPressed = IsMouseButtonPressed(MOUSE_BUTTON_RIGHT);
+    frame.leftReleased = IsMouseButtonReleased(MOUSE_BUTTON_LEFT);
+    stepInput(frame, raylibHooks);
+}

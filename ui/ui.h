@@ -15,12 +15,34 @@ struct InputState {
     Cable dragCable;      // the cable following the pointer while pulling
 };
 
+// One frame of mouse readings, as handleInput takes them from raylib.
+struct MouseFrame {
+    Vector2 delta;        // pointer movement since the last frame
+    Vector2 position;     // pointer position in window pixels
+    bool leftPressed;     // left button went down this frame
+    bool rightPressed;    // right button went down this frame
+    bool leftReleased;    // left button went up this frame
+};
+
+// What one frame of input reaches out to: handleInput passes the real picking,
+// raylib's cursor calls and the MIDI device switch; tests may pass their own.
+struct InputHooks {
+    int (*pick)(Vector2 position);     // control under a screen point, or -1
+    void (*hideCursor)();              // hide the pointer and free its motion
+    void (*showCursor)(int x, int y);  // show the pointer again, placed at (x, y)
+    void (*nextDevice)();              // switch to the next MIDI input device
+};
+
 // Returns the single input state.
 InputState *inputState();
+// Returns the input state to idle: nothing held or dragged, help mode off.
+void resetInput();
 
 // ---- picking ----
 // Returns the id of the control under the mouse pointer, or -1.
 int pickControl();
+// Returns the id of the control under a screen point, or -1.
+int pickControlAt(Vector2 screen);
 // Returns where the ray through a screen point meets the table, or the origin.
 Vector3 pickTablePoint(Vector2 screen);
 // Projects a cable's two ends to the screen and stores its four curve points.
@@ -29,6 +51,8 @@ void updateCableSpline(Cable &cable);
 // ---- input ----
 // Reads the mouse and runs one frame of the input state machine.
 void handleInput();
+// Runs one frame of the input state machine on given readings and hooks.
+void stepInput(const MouseFrame &frame, const InputHooks &hooks);
 // Makes a cable between two jacks if the patching rules allow it.
 void connectJacks(int a, int b);
 // Removes every cable at a jack.

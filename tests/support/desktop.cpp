@@ -297,6 +297,24 @@ void mouseMove(const Display &d, const Window &w, int x, int y)
     run({"xdotool", "mousemove", std::to_string(w.x + x), std::to_string(w.y + y)}, {d.env()});
 }
 
+void mouseMoveBy(const Display &d, int dx, int dy)
+{
+    run({"xdotool", "mousemove_relative", "--", std::to_string(dx), std::to_string(dy)}, {d.env()});
+}
+
+bool mouseLocation(const Display &d, const Window &w, int *x, int *y)
+{
+    std::string out = tempDir("pointer") + "/where.txt";
+    Process p = spawn({"xdotool", "getmouselocation", "--shell"}, {d.env()}, "", out);
+    waitExit(p, 10);
+    std::string text = readFile(out);
+    size_t px = text.find("X="), py = text.find("Y=");
+    if (px == std::string::npos || py == std::string::npos) return false;
+    *x = std::atoi(text.c_str() + px + 2) - w.x;
+    *y = std::atoi(text.c_str() + py + 2) - w.y;
+    return true;
+}
+
 void mouseDown(const Display &d, int button) { run({"xdotool", "mousedown", std::to_string(button)}, {d.env()}); }
 void mouseUp(const Display &d, int button) { run({"xdotool", "mouseup", std::to_string(button)}, {d.env()}); }
 

@@ -78,6 +78,10 @@ void savePpm(const std::string &path, const std::vector<uint32_t> &px, int width
 
 // Mouse through xdotool, in window coordinates.
 void mouseMove(const Display &d, const Window &w, int x, int y);
+// Moves the pointer by (dx, dy) pixels from wherever it is.
+void mouseMoveBy(const Display &d, int dx, int dy);
+// Reads where the pointer is, in window coordinates; false when it cannot be read.
+bool mouseLocation(const Display &d, const Window &w, int *x, int *y);
 void mouseDown(const Display &d, int button);
 void mouseUp(const Display &d, int button);
 // Holds a key for a few frames so a polling program sees it.
