@@ -71,7 +71,19 @@ void modelShot(int id, float scale, RenderTexture2D &scene, RenderTexture2D &out
     *ok = saveTarget(out, path) && *ok;
 }
 
-void drawFace(const Camera3D &cam, bool withLabels)
+// Two patched cables' plugs and one pulled plug hovering (inside 3D mode).
+void drawPreviewPlugs()
+{
+    Control *table = controlTable();
+    for (int id : {13, 15, 19, 17}) {
+        const Panel &pn = panelTable[table[id].panel];
+        Vector3 at = Vector3Add(table[id].position, {pn.position.x, 0, pn.position.z});
+        DrawModelEx(sceneModels[MODEL_PLUG_INSERTED], at, {0, 1, 0}, 0, {1, 1, 1}, WHITE);
+    }
+    DrawModelEx(sceneModels[MODEL_PLUG], {6.5f, 0.8f, -3.6f}, {0, 1, 0}, 0, {1, 1, 1}, WHITE);
+}
+
+void drawFace(const Camera3D &cam)
 {
     resetPanel();
     Control *table = controlTable();
@@ -84,13 +96,7 @@ void drawFace(const Camera3D &cam, bool withLabels)
         const Panel &pn = panelTable[p];
         DrawCubeWires(pn.position, pn.size.x - 0.2f, 1.06f, pn.size.z - 0.2f, BLACK);
     }
-    // Two patched cables' plugs and one pulled plug hovering.
-    for (int id : {13, 15, 19, 17})
-        DrawModelEx(sceneModels[MODEL_PLUG_INSERTED],
-                    Vector3Add(table[id].position, {panelTable[table[id].panel].position.x, 0,
-                                                    panelTable[table[id].panel].position.z}),
-                    {0, 1, 0}, 0, {1, 1, 1}, WHITE);
-    DrawModelEx(sceneModels[MODEL_PLUG], {6.5f, 0.8f, -3.6f}, {0, 1, 0}, 0, {1, 1, 1}, WHITE);
+    drawPreviewPlugs();
     for (int i = 1; i < CONTROL_COUNT; i++) {
         Control c = table[i];
         c.position.x += panelTable[c.panel].position.x;
@@ -112,7 +118,6 @@ void drawFace(const Camera3D &cam, bool withLabels)
         }
     }
     EndMode3D();
-    if (!withLabels) return;
 }
 
 void drawFaceLabels(const Camera3D &cam)
@@ -159,11 +164,24 @@ bool writePreviewShots(const std::string &dir)
     RenderTexture2D face = LoadRenderTexture(w, h), window = LoadRenderTexture(w, h);
     BeginTextureMode(face);
     ClearBackground({245, 245, 245, 255});
-    drawFace(cam, true);
+    drawFace(cam);
+    EndTextureMode();
+    RenderTexture2D plugs = LoadRenderTexture(w, h);
+    BeginTextureMode(plugs);
+    BeginMode3D(cam);
+    ClearBackground({0, 0, 0, 0});
+    drawPreviewPlugs();
+    EndMode3D();
     EndTextureMode();
     composeWithOutline(face, window);
     BeginTextureMode(window);
     drawFaceLabels(cam);
+    // The plug layer over the labels, with its own outline, as the window gets it.
+    Rectangle src = {0, 0, (float)w, -(float)h};
+    DrawTextureRec(plugs.texture, src, {0, 0}, WHITE);
+    BeginShaderMode(outlineShader);
+    DrawTextureRec(plugs.texture, src, {0, 0}, WHITE);
+    EndShaderMode();
     bool small = h <= 600;
     Vector2 logoAt = small ? Vector2{82, 302} : Vector2{112, 410};
     const Texture2D &logo = sceneTextures[TEX_LOGO];
@@ -174,5 +192,6 @@ bool writePreviewShots(const std::string &dir)
     ok = saveTarget(window, dir + "/face-" + std::to_string(h) + ".png") && ok;
     UnloadRenderTexture(face);
     UnloadRenderTexture(window);
+    UnloadRenderTexture(plugs);
     return ok;
 }

@@ -12,7 +12,7 @@ namespace {
 
 const int FIRST = 32, COUNT = 95, PAD = 4;
 
-struct FontSpec {
+struct FontCut {
     const char *name;     // prefix of the C++ symbols
     const char *file;     // TTF inside the font folder
     int baseSize;         // size the program draws at
@@ -22,8 +22,9 @@ struct FontSpec {
     int atlasW, atlasH;
 };
 
-// Label face: small and sturdy; title face: the help headings.
-const FontSpec specs[2] = {
+// Label face: the condensed cut, so neighbouring labels stay apart in the
+// small window; title face: the bold cut, for the help headings.
+const FontCut cuts[2] = {
     {"label", "DejaVuSansCondensed.ttf", 13, 14, -1, 110, 256, 128},
     {"title", "DejaVuSans-Bold.ttf", 20, 21, -1, 120, 256, 256},
 };
@@ -35,7 +36,7 @@ struct Built {
     bool ok = false;
 };
 
-Built build(const FontSpec &s, const std::string &fontDir)
+Built build(const FontCut &s, const std::string &fontDir)
 {
     Built b;
     int size = 0;
@@ -70,7 +71,7 @@ Built build(const FontSpec &s, const std::string &fontDir)
     return b;
 }
 
-void emit(FILE *f, const FontSpec &s, const Built &b)
+void emit(FILE *f, const FontCut &s, const Built &b)
 {
     int packed = 0;
     unsigned char *z = CompressData(b.atlas.data(), (int)b.atlas.size(), &packed);
@@ -98,9 +99,9 @@ bool writeFontData(const std::string &path, const std::string &fontDir)
 {
     Built built[2];
     for (int k = 0; k < 2; k++) {
-        built[k] = build(specs[k], fontDir);
+        built[k] = build(cuts[k], fontDir);
         if (!built[k].ok) {
-            std::fprintf(stderr, "mirl-assetgen: cannot build the %s font from %s\n", specs[k].name, fontDir.c_str());
+            std::fprintf(stderr, "mirl-assetgen: cannot build the %s font from %s\n", cuts[k].name, fontDir.c_str());
             return false;
         }
     }
@@ -111,13 +112,13 @@ bool writeFontData(const std::string &path, const std::string &fontDir)
                     "// tools/assetgen/DejaVu-LICENSE.txt): compressed grey+alpha atlases\n"
                     "// (raw DEFLATE) and the glyph tables, codepoints 32 to 126.\n"
                     "#include \"raylib.h\"\n");
-    for (int k = 0; k < 2; k++) emit(f, specs[k], built[k]);
+    for (int k = 0; k < 2; k++) emit(f, cuts[k], built[k]);
     std::fclose(f);
     const char *preview = std::getenv("ASSETGEN_PREVIEW");
     if (preview) {
         for (int k = 0; k < 2; k++) {
-            Image im = {built[k].atlas.data(), specs[k].atlasW, specs[k].atlasH, 1, PIXELFORMAT_UNCOMPRESSED_GRAY_ALPHA};
-            ExportImage(im, (std::string(preview) + "/atlas-" + specs[k].name + ".png").c_str());
+            Image im = {built[k].atlas.data(), cuts[k].atlasW, cuts[k].atlasH, 1, PIXELFORMAT_UNCOMPRESSED_GRAY_ALPHA};
+            ExportImage(im, (std::string(preview) + "/atlas-" + cuts[k].name + ".png").c_str());
         }
     }
     return true;

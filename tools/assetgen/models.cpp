@@ -147,11 +147,12 @@ void litQuad(Mesh &m, V3 a, V3 b, V3 c, V3 d, Rgb base, float u, float v, float 
 }
 
 // Axis-aligned block from (x0, y0, z0) to (x1, y1, z1), bottom left open.
+// aoBack darkens the top towards its back edge (the shade under the black keys).
 void block(Mesh &m, float x0, float x1, float y0, float y1, float z0, float z1, Rgb top, Rgb side, float u, float v,
-           bool front = true, bool back = true)
+           bool front, bool back, float aoBack)
 {
     // top
-    litQuad(m, {x0, y1, z0}, {x0, y1, z1}, {x1, y1, z1}, {x1, y1, z0}, top, u, v, 0.93f, 1, 1, 0.93f);
+    litQuad(m, {x0, y1, z0}, {x0, y1, z1}, {x1, y1, z1}, {x1, y1, z0}, top, u, v, aoBack, 1, 1, aoBack);
     // front (+z) and back (-z)
     if (front) litQuad(m, {x0, y1, z1}, {x0, y0, z1}, {x1, y0, z1}, {x1, y1, z1}, side, u, v, 1, 0.7f, 0.7f, 1);
     if (back) litQuad(m, {x1, y1, z0}, {x1, y0, z0}, {x0, y0, z0}, {x0, y1, z0}, side, u, v, 1, 0.7f, 0.7f, 1);
@@ -335,11 +336,12 @@ Mesh plug(bool inserted)
     LatheStyle top = {UV_PLANAR, 0.30f, 0.5f, 0.5f, 0.5f, 0, 0, 0, 0, false, w, 1};
     LatheStyle side = top;
     side.aoBottom = 0.8f;
+    // collar, a straight grip with two shallow grooves, shoulder, cable boot
     std::vector<Ring> prof = {
-        {0.25f, y0}, {0.27f, y0 + 0.05f}, {0.27f, y0 + 0.12f}, {0.25f, y0 + 0.14f},
-        {0.25f, y0 + 0.18f}, {0.27f, y0 + 0.20f}, {0.27f, y0 + 0.27f}, {0.25f, y0 + 0.29f},
-        {0.25f, y0 + 0.33f}, {0.27f, y0 + 0.35f}, {0.27f, y0 + 0.42f}, {0.22f, y0 + 0.46f},
-        {0.16f, y0 + 0.48f}, {0.15f, y0 + 0.62f}, {0.12f, y0 + 0.65f}, {0.0f, y0 + 0.655f},
+        {0.25f, y0}, {0.27f, y0 + 0.03f}, {0.27f, y0 + 0.16f}, {0.255f, y0 + 0.175f},
+        {0.27f, y0 + 0.19f}, {0.27f, y0 + 0.30f}, {0.255f, y0 + 0.315f}, {0.27f, y0 + 0.33f},
+        {0.27f, y0 + 0.42f}, {0.22f, y0 + 0.47f}, {0.16f, y0 + 0.49f}, {0.15f, y0 + 0.60f},
+        {0.12f, y0 + 0.63f}, {0.0f, y0 + 0.635f},
     };
     std::vector<LatheStyle> st(prof.size() - 1, side);
     lathe(m, prof, 32, st);
@@ -372,10 +374,10 @@ Mesh whiteKey(float notchL, float notchR)
     float h = KEY_W / 2;
     float xl = notchL < 0 ? notchL : -h, xr = notchR > 0 ? notchR : h;
     // narrow neck between the black keys, open towards the front block
-    block(m, xl, xr, -KEY_H, 0, 0, BLACK_L, ivory, side, WHITE_U, WHITE_V, false, true);
+    block(m, xl, xr, -KEY_H, 0, 0, BLACK_L, ivory, side, WHITE_U, WHITE_V, false, true, 0.9f);
     // front block with a small lip on the top front edge
     float lip = 0.12f;
-    block(m, -h, h, -KEY_H, 0, BLACK_L, KEY_L - lip, ivory, side, WHITE_U, WHITE_V, false, false);
+    block(m, -h, h, -KEY_H, 0, BLACK_L, KEY_L - lip, ivory, side, WHITE_U, WHITE_V, false, false, 1);
     // the cheeks of the front block that face the black keys
     if (xl > -h)
         litQuad(m, {xl, 0, BLACK_L}, {xl, -KEY_H, BLACK_L}, {-h, -KEY_H, BLACK_L}, {-h, 0, BLACK_L}, side, WHITE_U,

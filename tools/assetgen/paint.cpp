@@ -92,7 +92,6 @@ Rgba knobPixel(const KnobLook &k, float x, float y)
     }
     float dx = x - 96, dy = y - 96;
     float r = std::sqrt(dx * dx + dy * dy) / 92;   // 0 centre .. 1 skirt edge
-    float ang = std::atan2(dx, -dy);               // 0 straight up (away from the player)
     Rgba c;
     if (r > 0.77f) {
         // skirt top: a soft ring with a fine turned finish
@@ -100,11 +99,10 @@ Rgba knobPixel(const KnobLook &k, float x, float y)
         // index mark on the skirt
         float d = std::fabs(dx);
         if (dy < 0 && d < 2.6f && r > 0.80f && r < 0.97f) c = over(c, k.skirtMark, smooth(2.6f, 1.6f, d));
-    } else if (r > 0.70f) {
-        c = k.body;  // the body's top edge (hidden under the chamfer mostly)
-        c = mix(c, k.capRing, smooth(0.70f, 0.76f, r));
     } else if (r > 0.66f) {
-        c = k.capRing;
+        // the chamfer round the cap; the pointer runs on across it
+        c = r > 0.70f ? mix(k.body, k.capRing, smooth(0.70f, 0.76f, r)) : k.capRing;
+        if (dy < 0 && r < 0.75f) c = over(c, k.pointer, smooth(3.2f, 2.0f, std::fabs(dx)));
     } else {
         // cap: brushed in circles, a little darker at the dish's centre
         float rings = k.metalCap ? 0.06f * std::sin(r * 420) + 0.04f * std::sin(r * 97 + 1.3f) : 0.015f * std::sin(r * 300);
@@ -112,8 +110,7 @@ Rgba knobPixel(const KnobLook &k, float x, float y)
         c = scale(k.cap, dish + rings);
         // engraved pointer from near the centre to the cap's edge
         float d = std::fabs(dx);
-        if (dy < 0 && r > 0.12f && r < 0.63f) c = over(c, k.pointer, smooth(3.2f, 2.0f, d));
-        (void)ang;
+        if (dy < 0 && r > 0.12f) c = over(c, k.pointer, smooth(3.2f, 2.0f, d));
     }
     return c;
 }
@@ -155,24 +152,42 @@ Image plugSkin()
             float t = r / 0.17f;
             return mix(rgb(250, 236, 80), rgb(226, 208, 58), t * t);
         }
-        if (r < 0.225f) return rgb(56, 56, 60);
-        return rgb(46, 46, 50);
+        if (r < 0.225f) return rgb(66, 66, 72);
+        return rgb(58, 58, 64);
     });
 }
 
 // ---- background -----------------------------------------------------------
 
+// Signed distance (in picture widths) from the faceplate's silhouette as the
+// fixed camera sees it, the same in every window size: the picture is
+// stretched over the window, and the face's projection scales with it.
+float slabDistance(float u, float v)
+{
+    static const float outline[6][2] = {{0.1768f, 0.2296f}, {0.8232f, 0.2296f}, {0.9381f, 0.7888f},
+                                        {0.9225f, 0.8066f}, {0.0775f, 0.8066f}, {0.0619f, 0.7888f}};
+    float d = -1;
+    for (int i = 0; i < 6; i++) {
+        const float *a = outline[i], *b = outline[(i + 1) % 6];
+        float ex = b[0] - a[0], ey = b[1] - a[1], l = std::sqrt(ex * ex + ey * ey);
+        d = std::fmax(d, ((u - a[0]) * ey - (v - a[1]) * ex) / l);
+    }
+    return d;
+}
+
 Image background()
 {
-    // A pale warm-grey desk under a soft top light; no fine detail, because
-    // the outline pass would trace it.
-    return render(200, 200, [](float x, float y) {
-        float u = x / 200, v = y / 200;
-        Rgba top = rgb(236, 235, 230), bottom = rgb(206, 204, 197);
+    // A pale warm-grey desk under a soft top light, with the instrument's
+    // soft shadow falling forward and a little right. No fine detail: the
+    // outline pass would trace it.
+    return render(400, 400, [](float x, float y) {
+        float u = x / 400, v = y / 400;
+        Rgba top = rgb(238, 237, 232), bottom = rgb(208, 206, 199);
         Rgba c = mix(top, bottom, smooth(0, 1, v));
         float dx = u - 0.5f, dy = v - 0.45f;
         float vign = 1 - 0.10f * smooth(0.2f, 0.75f, std::sqrt(dx * dx + dy * dy));
-        return scale(c, vign);
+        float shade = 1 - 0.30f * (1 - smooth(-0.01f, 0.07f, slabDistance(u - 0.008f, v - 0.02f)));
+        return scale(c, vign * shade);
     }, 2);
 }
 
