@@ -15,20 +15,70 @@ static const Color HELP_TINT = {69, 135, 71, 170};
 static const Color HELP_BOX = {204, 204, 204, 255};
 static const char HELP_BANNER[] = "Help Mode: Hover over a control to learn more about it.";
 
-// Copies a render texture to the window upright (render textures are stored bottom-up).
-static void drawTarget(const RenderTexture2D &target)
+static const Rectangle WHOLE = {0, 0, 1e9f, 1e9f};
+
+// Copies the part of a render texture inside area (window pixels) to the same
+// place in the window, upright: render textures are stored bottom-up. Where a
+// target is fully transparent a copy leaves the window exactly as it was, so a
+// layer that is mostly empty is copied only where it has something.
+static void drawTarget(const RenderTexture2D &target, Rectangle area)
 {
-    Rectangle src = {0, 0, (float)target.texture.width, -(float)target.texture.height};
-    DrawTextureRec(target.texture, src, Vector2{0, 0}, UNTINTED);
+    float w = (float)target.texture.width, h = (float)target.texture.height;
+    float x0 = fmaxf(0, floorf(area.x)), y0 = fmaxf(0, floorf(area.y));
+    float x1 = fminf(w, ceilf(area.x + area.width)), y1 = fminf(h, ceilf(area.y + area.height));
+    if (x1 <= x0 || y1 <= y0) return;
+    Rectangle src = {x0, h - y1, x1 - x0, -(y1 - y0)};
+    DrawTextureRec(target.texture, src, Vector2{x0, y0}, UNTINTED);
 }
 
 // Copies a render texture, then its outlines on top through the edge shader.
-static void drawTargetOutlined(const RenderTexture2D &target)
+static void drawTargetOutlined(const RenderTexture2D &target, Rectangle area)
 {
-    drawTarget(target);
+    drawTarget(target, area);
     BeginShaderMode(outlineShader);
-    drawTarget(target);
+    drawTarget(target, area);
     EndShaderMode();
+}
+
+// Grows a screen rectangle to hold a model's box placed at a world position.
+// The edge shader darkens one pixel beyond a shape, so keep a margin.
+static void growByModel(Rectangle *r, bool *any, const Model &m, Vector3 at, float scale)
+{
+    BoundingBox b = GetModelBoundingBox(m);
+    for (int i = 0; i < 8; i++) {
+        Vector3 corner = {at.x + scale * ((i & 1) ? b.max.x : b.min.x), at.y + scale * ((i & 2) ? b.max.y : b.min.y),
+                          at.z + scale * ((i & 4) ? b.max.z : b.min.z)};
+        Vector2 p = GetWorldToScreen(corner, sceneCamera);
+        Rectangle q = {p.x - 4, p.y - 4, 8, 8};
+        if (!*any) {
+            *r = q;
+            *any = true;
+            continue;
+        }
+        float x1 = fmaxf(r->x + r->width, q.x + q.width), y1 = fmaxf(r->y + r->height, q.y + q.height);
+        r->x = fminf(r->x, q.x);
+        r->y = fminf(r->y, q.y);
+        r->width = x1 - r->x;
+        r->height = y1 - r->y;
+    }
+}
+
+// The window area the plug layer can cover this frame; false when it is empty.
+static bool plugArea(Rectangle *area)
+{
+    bool any = false;
+    const InputState *in = inputState();
+    if (in->draggedJack >= 0) {
+        growByModel(area, &any, sceneModels[MODEL_PLUG], in->dragCable.fromPos, 1);
+        growByModel(area, &any, sceneModels[MODEL_PLUG], in->dragCable.toPos, 1);
+    }
+    const Cable *cables = cableTable();
+    for (int s = 0; s < cableCapacity(); s++) {
+        if (!cables[s].inUse) continue;
+        growByModel(area, &any, sceneModels[MODEL_PLUG_INSERTED], cables[s].fromPos, 1);
+        growByModel(area, &any, sceneModels[MODEL_PLUG_INSERTED], cables[s].toPos, 1);
+    }
+    return any;
 }
 
 static void drawIcon(const Texture2D &tex, Vector2 pos)
@@ -61,10 +111,11 @@ void drawFrame()
 
     BeginDrawing();
     ClearBackground(CLEAR_GREY);
-    drawTargetOutlined(sceneTarget);
+    drawTargetOutlined(sceneTarget, WHOLE);
     drawScope();
     drawLabels();
-    drawTargetOutlined(plugTarget);
+    Rectangle plugs;
+    if (plugArea(&plugs)) drawTargetOutlined(plugTarget, plugs);
     drawCables();
     drawIcon(sceneTextures[TEX_LOGO], logoPos);
     drawIcon(sceneTextures[TEX_HELP], helpIconPos);
@@ -204,7 +255,13 @@ void drawHelpOverlay()
         drawControl(c);
         EndMode3D();
         EndTextureMode();
-        drawTarget(plugTarget);
+        Rectangle area;
+        bool any = false;
+        float scale = c.kind == ControlKind::Key ? 0.5f : 1.0f;
+        growByModel(&area, &any, sceneModels[c.kind == ControlKind::Jack ? MODEL_JACK : c.variant], c.position, scale);
+        // A knob turns inside its box's circle; a dipped key leans out of its box.
+        area = Rectangle{area.x - 24, area.y - 24, area.width + 48, area.height + 48};
+        drawTarget(plugTarget, area);
         int boxHeight = drawTooltip(controlHelp[hit], tip.x, tip.y);
         tip.y += boxHeight + 10;
         drawTooltip(kindHelp[(int)c.kind], tip.x, tip.y);
