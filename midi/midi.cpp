@@ -141,12 +141,27 @@ const char *midiDeviceName()
     return midiDeviceInfo ? midiDeviceInfo->name : nullptr;
 }
 
+// Packs the low 8 bits of status and the two data bytes into a PortMidi message.
+static PmMessage packMessage(int status, int data1, int data2)
+{
+    return (status & 0xFF) | ((data1 & 0xFF) << 8) | ((data2 & 0xFF) << 16);
+}
+
 void midiPostNote(int status, int data1, int data2)
 {
     PmEvent event;
-    event.message = (status & 0xFF) | ((data1 & 0xFF) << 8) | ((data2 & 0xFF) << 16);
+    event.message = packMessage(status, data1, data2);
     std::lock_guard<std::mutex> hold(midiLock);
     event.timestamp = Pt_Time();
+    Pm_Enqueue(midiQueue, &event);
+}
+
+void midiPostEvent(int timestamp, int status, int data1, int data2)
+{
+    PmEvent event;
+    event.message = packMessage(status, data1, data2);
+    event.timestamp = timestamp;
+    std::lock_guard<std::mutex> hold(midiLock);
     Pm_Enqueue(midiQueue, &event);
 }
 

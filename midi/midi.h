@@ -14,6 +14,8 @@ void midiNextDevice();
 const char *midiDeviceName();
 // Posts a three-byte message stamped with the MIDI clock (low 8 bits of each value).
 void midiPostNote(int status, int data1, int data2);
+// Posts a three-byte message with a given timestamp (midiPostNote uses the clock).
+void midiPostEvent(int timestamp, int status, int data1, int data2);
 // Audio thread: takes one event; returns 1 and fills the outputs, or 0 when none (lock-free).
 int midiNextEvent(int *timestamp, int *status, int *data1, int *data2);
 // Returns the MIDI clock: milliseconds since midiStart.

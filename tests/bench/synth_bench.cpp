@@ -1,0 +1,144 @@
+// How fast the engine computes sound, in seconds of audio per second of one
+// core, with all eight voices sounding. Prints figures; never fails on speed.
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+#include "panel/panel.h"
+#include "synth/synth.h"
+#include "tests/synth/reference_engine.h"
+
+namespace {
+
+void startEngine()
+{
+    resetPanel();
+    for (int id = 1; id < CONTROL_COUNT; id++) controlTable()[id].value = controlTable()[id].defaultValue;
+    snapshotParams();
+    resetSynth();
+}
+
+void patch(int slot, int from, int to)
+{
+    Cable &c = cableTable()[slot];
+    c.inUse = true;
+    c.from = from;
+    c.to = to;
+}
+
+// Eight notes held until every voice sits in Sustain, then 512-frame buffers.
+void runHeld(benchmark::State &state)
+{
+    std::vector<float> buf(512);
+    for (int k = 0; k < 8; k++) noteOn(48 + 3 * k, 100, 0);
+    for (int i = 0; i < 100; i++) audioCallback(buf.data(), 512);
+    for (auto _ : state) {
+        audioCallback(buf.data(), 512);
+        benchmark::DoNotOptimize(buf.data());
+    }
+    state.counters["realtime_x"] = benchmark::Counter(state.iterations() * 512.0 / 44100.0, benchmark::Counter::kIsRate);
+}
+
+// (a) Default knobs, nothing patched.
+void defaultKnobs(benchmark::State &state)
+{
+    startEngine();
+    runHeld(state);
+}
+
+// (b) All five inputs patched: the LFO into fold, shape and tune, the envelope into cutoff and resonance.
+void allPatchedLfoPitch(benchmark::State &state)
+{
+    startEngine();
+    patch(0, 13, 14), patch(1, 13, 15), patch(2, 13, 16), patch(3, 19, 17), patch(4, 19, 18);
+    controlTable()[12].value = 0.8f;   // envelope amount
+    snapshotParams();
+    runHeld(state);
+}
+
+// (b') All five patched the other way: the envelope into fold, shape and tune, the LFO into cutoff and resonance.
+void allPatchedLfoFilter(benchmark::State &state)
+{
+    startEngine();
+    patch(0, 19, 14), patch(1, 19, 15), patch(2, 19, 16), patch(3, 13, 17), patch(4, 13, 18);
+    controlTable()[12].value = 0.8f;
+    snapshotParams();
+    runHeld(state);
+}
+
+// The same two cases on the plain reference engine (every step every frame):
+// the baseline the cached callback is measured against.
+void runHeldPlain(benchmark::State &state)
+{
+    std::vector<float> buf(512);
+    ref::reset();
+    for (int k = 0; k < 8; k++) ref::on(48 + 3 * k, 100, 0);
+    for (int i = 0; i < 100; i++) ref::callback(buf.data(), 512);
+    for (auto _ : state) {
+        ref::callback(buf.data(), 512);
+        benchmark::DoNotOptimize(buf.data());
+    }
+    state.counters["realtime_x"] = benchmark::Counter(state.iterations() * 512.0 / 44100.0, benchmark::Counter::kIsRate);
+}
+
+void plainDefaultKnobs(benchmark::State &state)
+{
+    startEngine();
+    runHeldPlain(state);
+}
+
+void plainAllPatchedLfoPitch(benchmark::State &state)
+{
+    startEngine();
+    patch(0, 13, 14), patch(1, 13, 15), patch(2, 13, 16), patch(3, 19, 17), patch(4, 19, 18);
+    controlTable()[12].value = 0.8f;
+    snapshotParams();
+    runHeldPlain(state);
+}
+
+BENCHMARK(defaultKnobs)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
+BENCHMARK(allPatchedLfoPitch)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
+BENCHMARK(allPatchedLfoFilter)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
+BENCHMARK(plainDefaultKnobs)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
+BENCHMARK(plainAllPatchedLfoPitch)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
+
+// Times mirl-render on a minute of eight voices with knob turns and cables.
+void timeRenderer()
+{
+#ifdef MIRL_RENDER
+    std::string script = "/tmp/mirl_bench_render.txt", wav = "/tmp/mirl_bench_render.wav";
+    FILE *f = std::fopen(script.c_str(), "w");
+    if (!f) return;
+    std::fprintf(f, "0 patch 13 16\n0 patch 19 17\n0 knob 12 0.8\n");
+    for (int k = 0; k < 8; k++) std::fprintf(f, "0 on %d 100\n", 48 + 3 * k);
+    for (int s = 1; s < 60; s++) {
+        std::fprintf(f, "%d knob 2 %.2f\n", s * 1000, (s % 10) / 10.0);
+        if (s % 4 == 0) {
+            for (int k = 0; k < 8; k++) std::fprintf(f, "%d off %d\n", s * 1000, 48 + 3 * k);
+            for (int k = 0; k < 8; k++) std::fprintf(f, "%d on %d 100\n", s * 1000 + 500, 48 + 3 * k);
+        }
+    }
+    std::fprintf(f, "60000 end\n");
+    std::fclose(f);
+    std::string cmd = std::string(MIRL_RENDER) + " " + script + " " + wav + " > /dev/null";
+    auto t0 = std::chrono::steady_clock::now();
+    int rc = std::system(cmd.c_str());
+    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    std::printf("mirl-render, 60 s of eight voices: %.3f s wall (%.0fx real time), exit %d\n", s, 60.0 / s, rc);
+    std::remove(script.c_str());
+    std::remove(wav.c_str());
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    timeRenderer();
+    return 0;
+}
