@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sndfile.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,6 +36,8 @@ Process spawn(const std::vector<std::string> &argv, const std::vector<std::strin
     pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
+        // A test that dies must not leave servers and programs running behind it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         for (const std::string &e : env) putenv(strdup(e.c_str()));
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
         int fd = open(outFile.empty() ? "/dev/null" : outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

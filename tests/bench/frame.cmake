@@ -1,0 +1,3 @@
+# Time per frame of the real face drawing on Xvfb with Mesa's software renderer.
+add_executable(bench_frame "${CMAKE_CURRENT_LIST_DIR}/frame_bench.cpp")
+target_link_libraries(bench_frame PRIVATE mirl_scene mirl_ui mirl_synth mirl_midi mirl_panel mirl_testsupport)
