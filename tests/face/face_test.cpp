@@ -61,6 +61,10 @@ struct Face {
         desk::stop(mirl.proc);
         desk::stopDisplay(display);
     }
+    void save(const Shot &s, const std::string &name) const
+    {
+        if (const char *dir = std::getenv("MIRL_SHOTS")) desk::savePpm(std::string(dir) + "/" + name + ".ppm", s.px, s.w, s.w);
+    }
     Shot shot(double settle = 0.25)
     {
         desk::sleepFor(settle);  // a few frames, so the picture follows the input
@@ -148,12 +152,15 @@ TEST(FaceDrawing, KnobTurnsWithItsValueAndResetRestoresThePicture)
     Shot before = f.shot();
     f.move(knob);
     f.button(1, true);
+    desk::sleepFor(0.2);  // the program hides the pointer before it follows relative motion
     for (int i = 0; i < 6; i++) {  // 120 pixels up, relative: the pointer is hidden while a knob turns
         desk::mouseMoveBy(f.display, 0, -20);
-        desk::sleepFor(0.04);
+        desk::sleepFor(0.06);
     }
     f.button(1, false);
-    EXPECT_GT(f.shot().count(x - 30, y - 30, x + 30, y + 30, differ, &before), 40) << "the pointer has turned";
+    Shot turned = f.shot();
+    f.save(turned, "knob-turned");
+    EXPECT_GT(turned.count(x - 30, y - 30, x + 30, y + 30, differ, &before), 40) << "the pointer has turned";
     f.click(knob, 3);  // right click: back to the default
     EXPECT_EQ(f.shot().count(x - 30, y - 30, x + 30, y + 30, differ, &before), 0);
 }
