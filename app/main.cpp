@@ -34,6 +34,7 @@ void initApp(bool small)
     SetAudioStreamBufferSizeDefault(512);
     audioStream = LoadAudioStream(44100, 32, 1);
     SetAudioStreamCallback(audioStream, audioCallback);
+    raiseSoundThreadOnNextCall();
     SetAudioStreamVolume(audioStream, 1.0f);
     PlayAudioStream(audioStream);
     snapshotParams();

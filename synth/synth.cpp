@@ -17,6 +17,8 @@
 #include "panel/panel.h"
 #include "raymath.h"
 #if defined(__SSE2__)
+#include <pthread.h>
+#include <sched.h>
 #include <pmmintrin.h>
 #include <xmmintrin.h>
 #endif
@@ -783,8 +785,25 @@ bool useWideLanes(bool on)
     return wideLanes;
 }
 
+// Puts the thread that plays the sound ahead of the renderer's threads. On a
+// small machine software rendering can keep every core busy, and a sound
+// thread of ordinary priority then misses its turn and the sound drops out.
+// Where the system refuses (no permission), nothing changes.
+static void raiseSoundThreadPriority()
+{
+    sched_param param{};
+    param.sched_priority = 10;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+}
+
+static std::atomic<bool> raisePending{false};
+
+void raiseSoundThreadOnNextCall() { raisePending.store(true, std::memory_order_release); }
+
 void audioCallback(void *buffer, unsigned int frames)
 {
+    if (raisePending.load(std::memory_order_relaxed) && raisePending.exchange(false, std::memory_order_acquire))
+        raiseSoundThreadPriority();
     FlushDenormals flush;
     float *out = static_cast<float *>(buffer);
     readParams(&knobs, &routing);

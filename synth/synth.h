@@ -60,6 +60,8 @@ extern const ParamRange ParamRangeTable[13];
 
 // Zeroes all eight voices and the scope samples (start-up, before the stream plays).
 void resetSynth();
+// Asks the next audioCallback to put its own thread ahead of the renderer's (the live stream only).
+void raiseSoundThreadOnNextCall();
 // raylib's stream callback: fills frames mono float samples in [-1, 1].
 void audioCallback(void *buffer, unsigned int frames);
 // Main thread: scope sample i of the ring (0..399), read without a lock.

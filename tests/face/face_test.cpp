@@ -65,7 +65,7 @@ struct Face {
     {
         if (const char *dir = std::getenv("MIRL_SHOTS")) desk::savePpm(std::string(dir) + "/" + name + ".ppm", s.px, s.w, s.w);
     }
-    Shot shot(double settle = 0.25)
+    Shot shot(double settle = 0.4)
     {
         desk::sleepFor(settle);  // a few frames, so the picture follows the input
         return Shot{desk::screenshot(display, mirl.window), mirl.window.width};
@@ -77,13 +77,15 @@ struct Face {
         desk::mouseMove(display, mirl.window, (int)at.x + 3, (int)at.y);
         desk::sleepFor(0.05);
         desk::mouseMove(display, mirl.window, (int)at.x, (int)at.y);
-        desk::sleepFor(0.15);
+        desk::sleepFor(0.25);
         return at;
     }
     void button(int b, bool down)
     {
+        // Held and released over several frames: the program polls the mouse
+        // once a frame, and a sanitizer build on a busy machine draws slowly.
         down ? desk::mouseDown(display, b) : desk::mouseUp(display, b);
-        desk::sleepFor(0.12);
+        desk::sleepFor(0.3);
     }
     void click(Vector2 p, int b = 1)
     {
@@ -97,8 +99,9 @@ struct Face {
         button(1, true);
         for (int i = 1; i <= 8; i++) {
             desk::mouseMove(display, mirl.window, (int)(from.x + (to.x - from.x) * i / 8), (int)(from.y + (to.y - from.y) * i / 8));
-            desk::sleepFor(0.03);
+            desk::sleepFor(0.05);
         }
+        desk::sleepFor(0.25);
         if (letGo) button(1, false);
     }
     Vector2 at(int id) const { return face::controlScreen(id, side); }

@@ -156,7 +156,7 @@ Sound startSound()
     std::vector<std::string> env = s.env();
     env.push_back("HOME=" + s.runtimeDir);
     s.server = spawn({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--disallow-exit",
-                      "--use-pid-file=no", "--disable-shm=yes",
+                      "--use-pid-file=no", "--disable-shm=yes", "--realtime=yes", "--high-priority=yes",
                       "--load=module-null-sink sink_name=mirl format=float32le rate=44100",
                       "--load=module-native-protocol-unix auth-anonymous=1 socket=" + s.runtimeDir + "/native"},
                      env, "", s.runtimeDir + "/server.log");
