@@ -1,9 +1,5 @@
-// Random playing, knob turning and patching. The callback caches filter
-// coefficients, periods and oscillator tables and runs the voices in vector
-// lanes: it must give the plain reference's samples bit for bit. And an hour
-// of it (ten minutes under the sanitizers, whose build is far slower;
-// MIRL_LONGRUN_SECONDS overrides both) stays a number within [-1, 1] and
-// leaves no voice sounding once every key is up and the release has run out.
+// Random playing, knob turning and patching: the cached, vector-lane callback
+// gives the plain reference's samples bit for bit, and an hour of it stays sane.
 #include <gtest/gtest.h>
 #include <cmath>
 #include <cstdlib>
@@ -15,6 +11,7 @@
 #ifndef __has_feature
 #define __has_feature(x) 0
 #endif
+// The sanitizer builds run ten minutes of it (MIRL_LONGRUN_SECONDS overrides).
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || __has_feature(address_sanitizer)
 const long LONGRUN_SECONDS = 600;
 #else
@@ -52,18 +49,15 @@ TEST(Random, DenormalFlushIsInaudible)
     // Note 140 has a one-sample period: the saw feeds the filter a constant +1,
     // then the sine a constant 0, and the plain filter decays into subnormals.
     startEngine();
-    setKnob(20, 1.0f), setKnob(10, 1.0f), setKnob(2, 1.0f);   // gain, sustain, saw
-    noteOn(140, 100, 0);
-    std::vector<float> a(512), b(512);
-    for (int i = 0; i < 20; i++) audioCallback(a.data(), 512);
-    setKnob(2, 0.0f);
-    audioCallback(a.data(), 0);
-    ref::copyEngine();
+    setKnob(20, 1.0f), setKnob(10, 1.0f), setKnob(2, 1.0f), noteOn(140, 100, 0);   // gain, sustain, saw
+    std::vector<float> a(512 * 20), b(512);
+    audioCallback(a.data(), 512 * 20);
+    setKnob(2, 0.0f), ref::copyEngine();
     bool subnormal = false;
     for (int i = 0; i < 400; i++) {
         audioCallback(a.data(), 512);
         ref::callback(b.data(), 512);
-        for (int k = 0; k < 512; k++) ASSERT_NEAR(a[k], b[k], 1e-37f) << i << " " << k;
+        for (int k = 0; k < 512; k++) ASSERT_NEAR(a[k], b[k], 1e-37f) << i << " " << k;   // a denormal's size at most
         for (float s : {ref::voices[7].filter.y1, ref::voices[7].filter.y4}) subnormal |= std::fpclassify(s) == FP_SUBNORMAL;
     }
     EXPECT_TRUE(subnormal);   // the case really arose in the plain engine

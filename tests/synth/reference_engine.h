@@ -1,7 +1,6 @@
-// A plain reference for the audio callback: the engine's scalar building blocks
-// called for every voice on every frame, nothing cached, no vector lanes, no
-// period replay, no denormal flush. The reference test proves the callback's
-// samples equal it bit for bit; the benchmark times it as the baseline.
+// The plain reference for the audio callback: the engine's scalar building blocks
+// for every voice on every frame, nothing cached, no lanes, no period replay,
+// no denormal flush. Tests prove the callback equal to it; the benchmark times it.
 #pragma once
 #include <algorithm>
 #include "panel/panel.h"
@@ -24,7 +23,7 @@ inline void callback(float *out, unsigned frames)
 {
     SynthParams knobs;
     ModRouting routing;
-    readParams(&knobs, &routing);
+    readParams(&knobs, &routing);   // only the cables: the knobs come sanitised from the engine
     float P[13];
     for (int k = 0; k < 13; k++) P[k] = modulatedParam(k, 0);
     lfoSetRate(lfo, P[6]);
