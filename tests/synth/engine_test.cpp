@@ -1,6 +1,5 @@
-// The engine's building blocks and voice handling, checked against the numbers
-// a listener hears: pitches, fold shapes, filter coefficients, envelope timing,
-// and which voice a note lands on.
+// The engine's building blocks and voice handling, checked against the numbers a listener
+// hears: pitches, fold shapes, filter coefficients, envelope timing, which voice a note takes.
 #include <gtest/gtest.h>
 #include <cmath>
 #include <vector>
@@ -106,18 +105,16 @@ TEST(Voices, EventsAndModulationReachEachVoice)
     midiStart();
     midiPostEvent(1000, 0x93, 72, 64);   // channel 4, key up 40 ms later, both taken by a 0-frame call
     midiPostEvent(1040, 0x90, 72, 0);
-    route(0, JACK_ENV_OUT, 17), setKnob(12, 1.0f);   // envelope -> cutoff, amount +1
-    setKnob(6, 1.0f);   // LFO rate
-    float none[1];
-    audioCallback(none, 0);
+    route(0, JACK_ENV_OUT, 17), setKnob(12, 1.0f), setKnob(6, 1.0f);   // envelope -> cutoff, amount +1, LFO rate 1
+    std::vector<float> buf(2000);
+    audioCallback(buf.data(), 0);
     Voice *v = voicePool();
     EXPECT_TRUE(v[7].active && !v[7].gate && v[7].note == 72 && v[7].envelope.offTime == 1040);
     EXPECT_EQ(synthLfo()->rate, 8.82f);
     midiStop();
-    setKnob(4, 0.8f), audioCallback(none, 0);
+    setKnob(4, 0.8f), audioCallback(buf.data(), 0);
     EXPECT_EQ(modulatedParam(3, 0.5f), 15400.0f);   // cutoff knob 0.8 with the LFO at +0.5 saturates
     setKnob(4, 0.5f), setKnob(11, 0.2f);   // voice 7 in its release, voice 6 in its attack
-    std::vector<float> buf(4410);
     audioCallback(buf.data(), 2000);
     noteOn(64, 100, 1100);
     audioCallback(buf.data(), 10);
