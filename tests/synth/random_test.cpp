@@ -25,11 +25,10 @@ TEST(Random, CallbackMatchesPlainReferenceBitForBit)
         startEngine();
         std::mt19937 rng(seed);
         std::vector<float> a(2048), b(2048);
-        int time = 0;
-        for (long frames = 0; frames < 44100L * 6;) {
+        for (long frames = 0, time = 0; frames < 44100L * 6;) {
             // Seeds 5 to 8 hold still for long stretches, where periods replay.
             int changes = seed > 4 ? (rng() % 40 == 0 ? 1 + (int)(rng() % 3) : 0) : (int)(rng() % 4);
-            for (int c = 0; c < changes; c++) randomChange(rng, time += (int)(rng() % 40), 36, 96);
+            for (int c = 0; c < changes; c++) randomChange(rng, (int)(time += rng() % 40), 36, 96);
             unsigned n = seed % 3 == 0 ? (unsigned)(rng() % 1500) : 512;
             ref::copyEngine();
             audioCallback(a.data(), n);

@@ -12,11 +12,7 @@ inline Voice voices[VOICE_COUNT];
 inline Lfo lfo;
 
 // Takes over the engine's voices and LFO as they stand (notes are placed by the engine).
-inline void copyEngine()
-{
-    std::copy(voicePool(), voicePool() + VOICE_COUNT, voices);
-    lfo = *synthLfo();
-}
+inline void copyEngine() { std::copy(voicePool(), voicePool() + VOICE_COUNT, voices), lfo = *synthLfo(); }
 
 // Renders frames with the knobs the engine's last callback took.
 inline void callback(float *out, unsigned frames)
