@@ -48,7 +48,7 @@ runctest build-tsan concurrency
 runctest build realtime
 
 echo "== benchmarks (figures only; nothing here passes or fails on speed)"
-for b in build/tests/bench/bench_*; do
+for b in build/tools/bench/bench_*; do
   [ -x "$b" ] || continue
   echo "-- $(basename "$b")"
   "$b" || failed=$((failed + 1))
