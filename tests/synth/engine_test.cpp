@@ -15,7 +15,10 @@ TEST(Blocks, OscillatorFolderAndFilterNumbers)
                                                   {25, 441, 0.5f, 1}, {25, 441, 1, 0.5f}, {75, 441, 0.5f, -1}};
     for (auto &o : osc) EXPECT_NEAR(oscillatorSample(o.n, o.freq, o.shape), o.want, 1e-6) << o.n << " " << o.shape;
     EXPECT_EQ(oscillatorPeriod(noteFrequency(69)), 100.0);   // 440 Hz plays as 441 Hz
-    Voice v{0, noteFrequency(69), noteFrequency(68), noteFrequency(70)};
+    Voice v{};
+    v.freq = noteFrequency(69);
+    v.freqBelow = noteFrequency(68);
+    v.freqAbove = noteFrequency(70);
     EXPECT_NEAR(detunedFrequency(v, 0.5f), 453.08f, 0.01f);
     struct { float x, b, want; } fold[] = {{0.5f, 0.5f, 0.5f}, {0.75f, 0.5f, 0.25f}, {1, 0.5f, 0}, {1, 0.25f, 0}, {0.5f, 0.25f, 0}};
     for (auto &f : fold) EXPECT_NEAR(foldSample(f.x, f.b), f.want, 1e-6) << f.x << " " << f.b;
