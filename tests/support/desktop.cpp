@@ -282,19 +282,6 @@ std::vector<uint32_t> screenshot(const Display &d, const Window &w)
     return px;
 }
 
-void savePpm(const std::string &path, const std::vector<uint32_t> &px, int width, int height)
-{
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f) return;
-    fprintf(f, "P6\n%d %d\n255\n", width, height);
-    for (uint32_t v : px) {
-        unsigned char rgb[3] = {static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 8),
-                                static_cast<unsigned char>(v)};
-        fwrite(rgb, 1, 3, f);
-    }
-    fclose(f);
-}
-
 void mouseMove(const Display &d, const Window &w, int x, int y)
 {
     run({"xdotool", "mousemove", std::to_string(w.x + x), std::to_string(w.y + y)}, {d.env()});

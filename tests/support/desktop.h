@@ -73,8 +73,6 @@ bool findWindow(const Display &d, const std::string &title, int minSide, double 
 void requestClose(const Display &d, const Window &w);
 // Grabs the window's pixels as 0xRRGGBB values, row by row.
 std::vector<uint32_t> screenshot(const Display &d, const Window &w);
-// Writes a screenshot as a PNG-free PPM file for a person to look at.
-void savePpm(const std::string &path, const std::vector<uint32_t> &px, int width, int height);
 
 // Mouse through xdotool, in window coordinates.
 void mouseMove(const Display &d, const Window &w, int x, int y);
