@@ -103,6 +103,9 @@ TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
 
     // A bright sawtooth from the Shape knob; the Cutoff knob turned right down takes the edge off.
     turn(2, -400);
+    Vector2 shape = face::controlScreen(2, 800);
+    int px = -1, py = -1;  // the pointer, hidden while turning, comes back where the drag began
+    EXPECT_TRUE(desk::mouseLocation(d, m.window, &px, &py) && std::hypot(px - shape.x, py - shape.y) < 1.5);
     double bright = brightness(playA(0.6, 1.2), RATE / 10, RATE / 2);
     turn(4, 400);
     double dark = brightness(playA(0.6, 1.2), RATE / 10, RATE / 2);

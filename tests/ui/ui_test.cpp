@@ -174,6 +174,7 @@ TEST_F(InputMachine, CableRules)
     pull(16, 19);
     EXPECT_TRUE(cableTable()[2].inUse && cableTable()[2].from == 19 && cableTable()[2].to == 16);
     rightClick(13);
+    connectJacks(-1, 14), connectJacks(13, 46), disconnectJack(-1), disconnectJack(46);  // not jacks
     EXPECT_EQ(liveCables(), 1);
 }
 
