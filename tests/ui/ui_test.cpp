@@ -71,8 +71,7 @@ TEST(Layout, PositionsBoxesLabelsAndWindowAnchors)
     for (auto r : rows) {
         freshFace(r.side);
         EXPECT_EQ(smallLayout, r.small) << r.side;
-        EXPECT_TRUE(helpIconPos.x == 8 && midiIconPos.x == 48) << r.side;
-        EXPECT_TRUE(helpIconPos.y == r.iconY && midiIconPos.y == r.iconY) << r.side;
+        EXPECT_TRUE(helpIconPos.x == 8 && midiIconPos.x == 48 && helpIconPos.y == r.iconY && midiIconPos.y == r.iconY) << r.side;
         EXPECT_TRUE(logoPos.x == r.logoX && logoPos.y == r.logoY) << r.side;
     }
 }
@@ -97,11 +96,11 @@ TEST(Picking, ControlsNearestBoxesAndTheTable)
     EXPECT_EQ(pickControlAt(above), 40);
     t[2].bounds = tall, t[40].bounds = flat;
     EXPECT_EQ(pickControlAt(above), 2);
+    t[40].bounds = tall;  // a tie keeps the lower id
+    EXPECT_EQ(pickControlAt(above), 2);
     expectVec(pickTablePoint(screenOf({2, 0, 1})), {2, 0, 1}, 1e-3f);
     expectVec(pickTablePoint({400, -20000}), {0, 0, 0}, 0);  // above the horizon
 }
-
-// ---- the state machine, frame by frame ----
 
 int scriptedPick = -1, hides = 0, shows = 0, deviceSteps = 0, shownAt[2];
 const InputHooks hooks = {
