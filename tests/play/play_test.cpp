@@ -53,7 +53,6 @@ TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
     desk::Sound sound = desk::startSound();
     desk::Mirl m = desk::startMirl(d, sound.env());
     ASSERT_TRUE(m.ok && m.window.width == 800);
-    desk::run({"pactl", "set-sink-volume", "mirl", "100%"}, sound.env());
     std::string dir = desk::tempDir("play");
     auto moveTo = [&](int id) {
         // A key is clicked on its front, clear of the black keys; the small approach
