@@ -328,7 +328,12 @@ Mirl startMirl(const Display &d, const std::vector<std::string> &soundEnv, const
     env.push_back("ASAN_OPTIONS=detect_leaks=0");
     m.proc = spawn(argv, env, cwd.empty() ? sourceDir() : cwd, tempDir("mirl") + "/stdout.txt");
     m.ok = findWindow(d, "Mirl", 300, 30, &m.window);
-    if (m.ok) sleepFor(0.5);  // let the first frames run
+    if (m.ok) {
+        // Let the first frames run, then read the place again: the window may be
+        // centred on the screen only after it is first mapped.
+        sleepFor(0.5);
+        findWindow(d, "Mirl", 300, 5, &m.window);
+    }
     return m;
 }
 
