@@ -28,74 +28,67 @@ void patch(int slot, int from, int to)
     c.to = to;
 }
 
-// Eight notes held until every voice sits in Sustain, then 512-frame buffers.
-void runHeld(benchmark::State &state)
+// Eight notes held until every voice sits in Sustain, then 512-frame buffers,
+// through the cached callback or, for the baseline, the plain reference engine
+// that computes every step every frame.
+void runHeld(benchmark::State &state, bool plain)
 {
     std::vector<float> buf(512);
     for (int k = 0; k < 8; k++) noteOn(48 + 3 * k, 100, 0);
     for (int i = 0; i < 100; i++) audioCallback(buf.data(), 512);
+    if (plain) ref::copyEngine();   // the same voices in Sustain, now run by the plain engine
     for (auto _ : state) {
-        audioCallback(buf.data(), 512);
+        plain ? ref::callback(buf.data(), 512) : audioCallback(buf.data(), 512);
         benchmark::DoNotOptimize(buf.data());
     }
     state.counters["realtime_x"] = benchmark::Counter(state.iterations() * 512.0 / 44100.0, benchmark::Counter::kIsRate);
+}
+
+// All five inputs patched: lfoToPitch sends the LFO into fold, shape and tune and
+// the envelope into cutoff and resonance; otherwise the other way round.
+void patchAll(bool lfoToPitch)
+{
+    int pitchSource = lfoToPitch ? 13 : 19, filterSource = lfoToPitch ? 19 : 13;
+    patch(0, pitchSource, 14), patch(1, pitchSource, 15), patch(2, pitchSource, 16);
+    patch(3, filterSource, 17), patch(4, filterSource, 18);
+    controlTable()[12].value = 0.8f;   // envelope amount
+    snapshotParams();
 }
 
 // (a) Default knobs, nothing patched.
 void defaultKnobs(benchmark::State &state)
 {
     startEngine();
-    runHeld(state);
+    runHeld(state, false);
 }
 
-// (b) All five inputs patched: the LFO into fold, shape and tune, the envelope into cutoff and resonance.
+// (b) All five inputs patched, the LFO moving the oscillator.
 void allPatchedLfoPitch(benchmark::State &state)
 {
     startEngine();
-    patch(0, 13, 14), patch(1, 13, 15), patch(2, 13, 16), patch(3, 19, 17), patch(4, 19, 18);
-    controlTable()[12].value = 0.8f;   // envelope amount
-    snapshotParams();
-    runHeld(state);
+    patchAll(true);
+    runHeld(state, false);
 }
 
-// (b') All five patched the other way: the envelope into fold, shape and tune, the LFO into cutoff and resonance.
+// (b') All five patched the other way, the LFO moving the filter.
 void allPatchedLfoFilter(benchmark::State &state)
 {
     startEngine();
-    patch(0, 19, 14), patch(1, 19, 15), patch(2, 19, 16), patch(3, 13, 17), patch(4, 13, 18);
-    controlTable()[12].value = 0.8f;
-    snapshotParams();
-    runHeld(state);
-}
-
-// The same two cases on the plain reference engine (every step every frame):
-// the baseline the cached callback is measured against.
-void runHeldPlain(benchmark::State &state)
-{
-    std::vector<float> buf(512);
-    for (int k = 0; k < 8; k++) noteOn(48 + 3 * k, 100, 0);
-    for (int i = 0; i < 100; i++) audioCallback(buf.data(), 512);
-    ref::copyEngine();   // the same voices in Sustain, now run by the plain engine
-    for (auto _ : state) {
-        ref::callback(buf.data(), 512);
-        benchmark::DoNotOptimize(buf.data());
-    }
-    state.counters["realtime_x"] = benchmark::Counter(state.iterations() * 512.0 / 44100.0, benchmark::Counter::kIsRate);
+    patchAll(false);
+    runHeld(state, false);
 }
 
 void plainDefaultKnobs(benchmark::State &state)
 {
     startEngine();
-    runHeldPlain(state);
+    runHeld(state, true);
 }
 
 void plainAllPatchedLfoPitch(benchmark::State &state)
 {
     startEngine();
-    patch(0, 13, 14), patch(1, 13, 15), patch(2, 13, 16), patch(3, 19, 17), patch(4, 19, 18);
-    controlTable()[12].value = 0.8f;
-    snapshotParams();
-    runHeldPlain(state);
+    patchAll(true);
+    runHeld(state, true);
 }
 
 BENCHMARK(defaultKnobs)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
