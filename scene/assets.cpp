@@ -6,6 +6,7 @@
 
 Texture2D sceneTextures[TEXTURE_COUNT];
 Model sceneModels[MODEL_COUNT];
+BoundingBox sceneModelBounds[MODEL_COUNT];
 Font labelFont, titleFont;
 RenderTexture2D sceneTarget, plugTarget;
 Shader outlineShader;
@@ -102,8 +103,10 @@ void loadSceneAssets()
 {
     int width = GetScreenWidth(), height = GetScreenHeight();
     for (int i = 0; i < TEXTURE_COUNT; i++) sceneTextures[i] = LoadTexture(texturePaths[i]);
-    for (int i = 0; i < MODEL_COUNT; i++)
+    for (int i = 0; i < MODEL_COUNT; i++) {
         sceneModels[i] = loadModelTextured(modelSources[i].path, modelSources[i].slot, modelSources[i].texture);
+        sceneModelBounds[i] = GetModelBoundingBox(sceneModels[i]);
+    }
     labelFont = loadLabelFont();
     SetTextureFilter(labelFont.texture, TEXTURE_FILTER_POINT);
     titleFont = loadTitleFont();

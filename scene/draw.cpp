@@ -42,9 +42,9 @@ static void drawTargetOutlined(const RenderTexture2D &target, Rectangle area)
 
 // Grows a screen rectangle to hold a model's box placed at a world position.
 // The edge shader darkens one pixel beyond a shape, so keep a margin.
-static void growByModel(Rectangle *r, bool *any, const Model &m, Vector3 at, float scale)
+static void growByModel(Rectangle *r, bool *any, int model, Vector3 at, float scale)
 {
-    BoundingBox b = GetModelBoundingBox(m);
+    const BoundingBox &b = sceneModelBounds[model];
     for (int i = 0; i < 8; i++) {
         Vector3 corner = {at.x + scale * ((i & 1) ? b.max.x : b.min.x), at.y + scale * ((i & 2) ? b.max.y : b.min.y),
                           at.z + scale * ((i & 4) ? b.max.z : b.min.z)};
@@ -69,14 +69,14 @@ static bool plugArea(Rectangle *area)
     bool any = false;
     const InputState *in = inputState();
     if (in->draggedJack >= 0) {
-        growByModel(area, &any, sceneModels[MODEL_PLUG], in->dragCable.fromPos, 1);
-        growByModel(area, &any, sceneModels[MODEL_PLUG], in->dragCable.toPos, 1);
+        growByModel(area, &any, MODEL_PLUG, in->dragCable.fromPos, 1);
+        growByModel(area, &any, MODEL_PLUG, in->dragCable.toPos, 1);
     }
     const Cable *cables = cableTable();
     for (int s = 0; s < cableCapacity(); s++) {
         if (!cables[s].inUse) continue;
-        growByModel(area, &any, sceneModels[MODEL_PLUG_INSERTED], cables[s].fromPos, 1);
-        growByModel(area, &any, sceneModels[MODEL_PLUG_INSERTED], cables[s].toPos, 1);
+        growByModel(area, &any, MODEL_PLUG_INSERTED, cables[s].fromPos, 1);
+        growByModel(area, &any, MODEL_PLUG_INSERTED, cables[s].toPos, 1);
     }
     return any;
 }
@@ -258,7 +258,7 @@ void drawHelpOverlay()
         Rectangle area;
         bool any = false;
         float scale = c.kind == ControlKind::Key ? 0.5f : 1.0f;
-        growByModel(&area, &any, sceneModels[c.kind == ControlKind::Jack ? MODEL_JACK : c.variant], c.position, scale);
+        growByModel(&area, &any, c.kind == ControlKind::Jack ? MODEL_JACK : c.variant, c.position, scale);
         // A knob turns inside its box's circle; a dipped key leans out of its box.
         area = Rectangle{area.x - 24, area.y - 24, area.width + 48, area.height + 48};
         drawTarget(plugTarget, area);

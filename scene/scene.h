@@ -15,6 +15,7 @@ enum ModelId {
 
 extern Texture2D sceneTextures[TEXTURE_COUNT];
 extern Model sceneModels[MODEL_COUNT];
+extern BoundingBox sceneModelBounds[MODEL_COUNT];  // each model's box, measured once at load
 extern Font labelFont, titleFont;
 extern RenderTexture2D sceneTarget, plugTarget;
 extern Shader outlineShader;
