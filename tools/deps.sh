@@ -8,7 +8,7 @@ top=$PWD
 prefix=$top/.deps/prefix
 work=$top/.deps/work
 
-pkgs=(build-essential cmake pkg-config git dpkg-dev
+pkgs=(build-essential cmake pkg-config git dpkg-dev debian-archive-keyring
       libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxi-dev
       libxkbcommon-dev libgl-dev libglvnd-dev libgl1-mesa-dri libasound2-dev
       libpulse-dev libportmidi-dev libsndfile1-dev zlib1g-dev
@@ -26,8 +26,25 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-have() { [ -f "$prefix/lib/$1" ]; }
-if have libraylib.a && have libglfw3.a; then
+# What each library must be, and how it is built. The record written beside
+# the libraries holds this line and the version that was built; when the
+# requirement here changes, the library is built again.
+glfw_min=3.4
+glfw_opts=(-DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DCMAKE_POSITION_INDEPENDENT_CODE=ON
+           -DGLFW_BUILD_WAYLAND=OFF -DGLFW_BUILD_X11=ON -DGLFW_BUILD_EXAMPLES=OFF -DGLFW_BUILD_TESTS=OFF
+           -DGLFW_BUILD_DOCS=OFF)
+raylib_min=6.0
+raylib_opts=(-DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DCMAKE_POSITION_INDEPENDENT_CODE=ON
+             -DUSE_EXTERNAL_GLFW=ON -DBUILD_EXAMPLES=OFF -DOpenGL_GL_PREFERENCE=GLVND -DPLATFORM=Desktop)
+glfw_req="glfw3 >= $glfw_min; ${glfw_opts[*]}"
+raylib_req="raylib >= $raylib_min; ${raylib_opts[*]}; on glfw3: $glfw_req"
+
+record() { echo "$prefix/share/mirl-deps/$1.txt"; }
+# A library is up to date when it is there and was built for today's requirement.
+current() {  # current NAME LIBFILE REQUIREMENT
+  [ -f "$prefix/lib/$2" ] && [ -f "$(record "$1")" ] && grep -qxF "requirement: $3" "$(record "$1")"
+}
+if current glfw3 libglfw3.a "$glfw_req" && current raylib libraylib.a "$raylib_req"; then
   exit 0
 fi
 
@@ -42,15 +59,25 @@ if [ -z "$uri" ] && [ -f /etc/apt/sources.list ]; then
 fi
 [ -n "$uri" ] || { echo "deps: no Debian archive found in the apt sources" >&2; exit 1; }
 
-mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" "$work/src" "$prefix"
+# The newer suites' indexes are checked against Debian's own archive keys,
+# exactly as the machine's own sources are: a release file that does not
+# verify stops the setup rather than letting unsigned sources through.
+keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+[ -f "$keyring" ] || { echo "deps: $keyring is missing (package debian-archive-keyring)" >&2; exit 1; }
+mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" "$work/src" "$prefix/share/mirl-deps"
 cat > "$work/apt/sources.list" <<SRC
-deb-src [trusted=yes] $uri trixie main
-deb-src [trusted=yes] $uri forky main
+deb-src [signed-by=$keyring] $uri trixie main
+deb-src [signed-by=$keyring] $uri forky main
 SRC
 aptopts=(-o Dir::Etc::SourceList="$work/apt/sources.list" -o Dir::Etc::SourceParts=/nonexistent
          -o Dir::State::Lists="$work/apt/lists" -o Dir::Cache="$work/apt/cache"
          -o Acquire::Languages=none -o APT::Sandbox::User=root)
-apt-get "${aptopts[@]}" update -qq
+if ! apt-get "${aptopts[@]}" update -qq --error-on=any 2>"$work/apt/update.log"; then
+  cat "$work/apt/update.log" >&2
+  echo "deps: the Debian source indexes for trixie and forky could not be fetched and verified" \
+       "against $keyring; nothing was built" >&2
+  exit 1
+fi
 
 # Versions of a source package in the private index, newest first.
 srcvers() {
@@ -59,7 +86,8 @@ srcvers() {
 }
 # Fetches and unpacks the newest version at or above MIN that the archive
 # really serves (an index may name an upload the mirror does not have yet).
-fetch() {  # fetch PKG MIN -> prints the unpacked folder
+# apt-get source checks the files against the verified index's checksums.
+fetch() {  # fetch PKG MIN -> prints the unpacked folder; sets fetched=VERSION
   local pkg=$1 min=$2 ver up tarball dir
   for ver in $(srcvers "$pkg"); do
     up=${ver#*:}; up=${up%-*}
@@ -72,27 +100,32 @@ fetch() {  # fetch PKG MIN -> prints the unpacked folder
     rm -rf "$dir"; mkdir -p "$dir"
     tar -xf "$tarball" -C "$dir" --strip-components=1
     echo "deps: $pkg $ver" >&2
+    echo "$ver" > "$work/src/$pkg.version"
     echo "$dir"; return 0
   done
   echo "deps: no $pkg source of version $min or later could be fetched (index has: $(srcvers "$pkg" | tr '\n' ' '))" >&2
   return 1
 }
+# build NAME LIBFILE REQUIREMENT MIN cmake-options...
+build() {
+  local name=$1 lib=$2 req=$3 min=$4 dir; shift 4
+  rm -f "$(record "$name")" "$prefix/lib/$lib"
+  dir=$(fetch "$name" "$min")
+  cmake -S "$dir" -B "$work/$name-build" --fresh -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_PREFIX_PATH="$prefix" \
+    "$@" >/dev/null
+  cmake --build "$work/$name-build" -j"$(nproc)" >/dev/null
+  cmake --install "$work/$name-build" >/dev/null
+  printf 'source package: %s %s\nrequirement: %s\nbuilt: %s\n' "$name" "$(cat "$work/src/$name.version")" \
+    "$req" "$(date -u +%Y-%m-%dT%H:%M:%SZ)" > "$(record "$name")"
+}
 
-if ! have libglfw3.a; then
-  gdir=$(fetch glfw3 3.4)
-  cmake -S "$gdir" -B "$work/glfw-build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
-    -DBUILD_SHARED_LIBS=OFF -DCMAKE_POSITION_INDEPENDENT_CODE=ON -DGLFW_BUILD_WAYLAND=OFF -DGLFW_BUILD_X11=ON \
-    -DGLFW_BUILD_EXAMPLES=OFF -DGLFW_BUILD_TESTS=OFF -DGLFW_BUILD_DOCS=OFF >/dev/null
-  cmake --build "$work/glfw-build" -j"$(nproc)" >/dev/null
-  cmake --install "$work/glfw-build" >/dev/null
+new_glfw=0
+if ! current glfw3 libglfw3.a "$glfw_req"; then
+  build glfw3 libglfw3.a "$glfw_req" "$glfw_min" "${glfw_opts[@]}"
+  new_glfw=1
 fi
-
-if ! have libraylib.a; then
-  rdir=$(fetch raylib 5.0)
-  cmake -S "$rdir" -B "$work/raylib-build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
-    -DCMAKE_PREFIX_PATH="$prefix" -DBUILD_SHARED_LIBS=OFF -DCMAKE_POSITION_INDEPENDENT_CODE=ON \
-    -DUSE_EXTERNAL_GLFW=ON -DBUILD_EXAMPLES=OFF -DOpenGL_GL_PREFERENCE=GLVND -DPLATFORM=Desktop >/dev/null
-  cmake --build "$work/raylib-build" -j"$(nproc)" >/dev/null
-  cmake --install "$work/raylib-build" >/dev/null
+# raylib is built against this GLFW's headers, so a new GLFW means a new raylib too.
+if [ "$new_glfw" = 1 ] || ! current raylib libraylib.a "$raylib_req"; then
+  build raylib libraylib.a "$raylib_req" "$raylib_min" "${raylib_opts[@]}"
 fi
-echo "deps: raylib and GLFW are in $prefix"
+echo "deps: raylib and GLFW are in $prefix ($(record raylib) says how they were built)"
