@@ -101,6 +101,7 @@ Font loadTitleFont() { return embeddedFont(20, titleAtlasPacked, titleAtlasPacke
 
 void loadSceneAssets()
 {
+    keepGraphicsDriverLoaded();
     int width = GetScreenWidth(), height = GetScreenHeight();
     for (int i = 0; i < TEXTURE_COUNT; i++) sceneTextures[i] = LoadTexture(texturePaths[i]);
     for (int i = 0; i < MODEL_COUNT; i++) {

@@ -27,6 +27,8 @@ int reportMissingSceneFiles();
 void loadSceneAssets();
 // Releases everything loadSceneAssets made.
 void unloadSceneAssets();
+// Keeps every library the window brought in (the GL driver above all) loaded until exit.
+void keepGraphicsDriverLoaded();
 // Loads a model and puts a scene texture on one of its material slots as the albedo map.
 Model loadModelTextured(const char *path, int materialSlot, int textureId);
 // Builds the 13-pixel label font from its compiled-in atlas and tables.
