@@ -13,6 +13,7 @@ static AudioStream audioStream;
 void openWindow(bool small)
 {
     InitWindow(100, 100, "Mirl");
+    keepGraphicsDriverLoaded();
     int monitor = GetCurrentMonitor();
     int width = GetMonitorWidth(monitor);
     int height = GetMonitorHeight(monitor);
@@ -31,12 +32,17 @@ void initApp(bool small)
     resetSynth();
     loadSceneAssets();
     layoutScene();
-    SetAudioStreamBufferSizeDefault(512);
-    audioStream = LoadAudioStream(44100, 32, 1);
-    SetAudioStreamCallback(audioStream, audioCallback);
-    raiseSoundThreadOnNextCall();
-    SetAudioStreamVolume(audioStream, 1.0f);
-    PlayAudioStream(audioStream);
+    // Without a sound device (no sound server, say) there is nothing to play
+    // into: the face still works, and no stream is made (a stream made for a
+    // device that never started would lose its sample memory).
+    if (IsAudioDeviceReady()) {
+        SetAudioStreamBufferSizeDefault(512);
+        audioStream = LoadAudioStream(44100, 32, 1);
+        SetAudioStreamCallback(audioStream, audioCallback);
+        raiseSoundThreadOnNextCall();
+        SetAudioStreamVolume(audioStream, 1.0f);
+        PlayAudioStream(audioStream);
+    }
     snapshotParams();
 }
 
