@@ -12,9 +12,6 @@
 #include <vector>
 #include "midi/midi.h"
 
-// libportmidi keeps a few bytes per start for good (PortTime's parameter block).
-extern "C" [[gnu::weak]] const char *__lsan_default_suppressions() { return "leak:libportmidi.so\n"; }
-
 inline void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // Runs f, then waits waitMs, with fd 1 (every thread's printf) caught; returns what was printed.

@@ -6,9 +6,6 @@
 #include "midi/midi.h"
 #include "tests/synth/synth_test.h"
 
-// libportmidi keeps a few bytes per start for good; not ours to count.
-extern "C" const char *__lsan_default_suppressions() { return "leak:libportmidi.so\n"; }
-
 TEST(Blocks, OscillatorFolderAndFilterNumbers)
 {
     struct { float n, freq, shape, want; } osc[] = {{0, 440, 0, 0}, {0, 440, 0.5f, 0}, {0, 440, 1, 1}, {25, 441, 0, 1},

@@ -9,8 +9,6 @@
 #include "midi/midi.h"
 #include "tests/synth/synth_test.h"
 
-extern "C" const char *__lsan_default_suppressions() { return "leak:libportmidi.so\n"; }
-
 TEST(ScopeConcurrency, AudioThreadWritesWhileMainThreadReadsAndPlays)
 {
     startEngine();

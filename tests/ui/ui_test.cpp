@@ -11,9 +11,6 @@
 #include "midi/midi.h"
 #include "raymath.h"
 
-// libportmidi keeps a few bytes per start for good (device names, the timer's block).
-extern "C" const char *__lsan_default_suppressions() { return "leak:libportmidi.so\n"; }
-
 namespace {
 
 struct WindowEnv : ::testing::Environment {

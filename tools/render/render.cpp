@@ -20,13 +20,6 @@
 #include "synth/synth.h"
 #include "ui/ui.h"
 
-// libportmidi keeps a few bytes per start for good (the default device names
-// and the timer's parameter block); leak checking builds should not count them.
-extern "C" const char *__lsan_default_suppressions()
-{
-    return "leak:libportmidi.so\n";
-}
-
 enum Command { CMD_KNOB, CMD_PATCH, CMD_UNPATCH, CMD_ON, CMD_OFF, CMD_RAW, CMD_END };
 
 struct Line {
