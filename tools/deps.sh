@@ -49,15 +49,8 @@ if current glfw3 libglfw3.a "$glfw_req" && current raylib libraylib.a "$raylib_r
 fi
 
 # The archive address comes from this machine's own apt sources.
-uri=""
-for f in /etc/apt/sources.list.d/*.sources; do
-  [ -f "$f" ] || continue
-  uri=$(awk '/^URIs:/ {print $2; exit}' "$f"); [ -n "$uri" ] && break
-done
-if [ -z "$uri" ] && [ -f /etc/apt/sources.list ]; then
-  uri=$(awk '$1=="deb" && $0 !~ /security/ {for(i=2;i<=NF;i++) if ($i ~ /^[a-z]+:\/\//) {print $i; exit}}' /etc/apt/sources.list)
-fi
-[ -n "$uri" ] || { echo "deps: no Debian archive found in the apt sources" >&2; exit 1; }
+. "$top/tools/apt-archive.sh"
+uri=$(debian_archive_uri) || { echo "deps: cannot fetch raylib and GLFW sources" >&2; exit 1; }
 
 # The newer suites' indexes are checked against Debian's own archive keys,
 # exactly as the machine's own sources are: a release file that does not
