@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the README's test command as a newcomer would: in a new, minimal
-# Debian 12 root made with mmdebstrap, from a fresh clone of this repository's
-# committed main, with nothing installed but what the project's own scripts
-# install. Prints the test command's closing lines and exits with its status.
+# Debian 12 root made with mmdebstrap, from a fresh clone of the commit checked
+# out here (uncommitted changes stay behind), with nothing installed but what
+# the project's own scripts install. Prints the test command's closing lines
+# and exits with its status.
 #   tools/fresh-check.sh [COMMAND]   (default: ./tools/test.sh; needs root)
 # KEEP_ROOT=1 leaves the root in place for a look afterwards.
 set -euo pipefail
@@ -31,7 +32,8 @@ rm -f "$root/etc/apt/sources.list"
 cp -a /etc/apt/sources.list* "$root/etc/apt/" 2>/dev/null || true
 cp -a /etc/apt/apt.conf.d/. "$root/etc/apt/apt.conf.d/"
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"
-git clone -q --no-local --branch "$(git rev-parse --abbrev-ref HEAD)" "$repo" "$root/root/mirl"
+git clone -q --no-local "$repo" "$root/root/mirl"
+git -C "$root/root/mirl" checkout -q "$(git rev-parse HEAD)"
 echo "fresh-check: $(git -C "$root/root/mirl" log -1 --format='%h %s'), running $command"
 
 # The mounts live in a private mount namespace and vanish with it.
