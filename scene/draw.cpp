@@ -1,8 +1,11 @@
-// Drawing the face: the two off-screen passes, their outlined composition,
-// labels, plugs, cables, scope, icons and the help overlay, in layer order.
+// Drawing the face: the cached off-screen layers, when each is rendered again,
+// and how they compose with the scope, the cables and the help overlay.
 #include <cmath>
+#include <cstring>
+#include <initializer_list>
 #include "midi/midi.h"
 #include "scene/scene.h"
+#include "rlgl.h"
 #include "synth/synth.h"
 #include "ui/ui.h"
 
@@ -86,33 +89,212 @@ static void drawIcon(const Texture2D &tex, Vector2 pos)
     DrawTextureRec(tex, Rectangle{0, 0, (float)tex.width, (float)tex.height}, pos, UNTINTED);
 }
 
-void drawFrame()
-{
-    const Control *controls = controlTable();
+// ---- the cached layers ----
+//
+// Rendering the 3D face costs far more than copying a picture of it, so the
+// window is composed from off-screen layers, each rendered again only when what
+// it shows has changed:
+//
+//   layer  holds                                        rendered again when
+//   scene  background, faceplate, controls, all plugs   the window size, a control's value, the held
+//                                                       key, a cable, the ends of the cable being pulled
+//   plugs  the plugs alone, to lay over the labels      the window size, a cable, the pulled cable
+//   hover  the control under the pointer in help mode   help mode, the hovered control, a value, the held key
+//   base   window grey, scene, the scene's outlines     the scene
+//   face   base, labels, outlined plugs, cables, icons  the base, the plugs, a cable, the pulled cable,
+//                                                       the MIDI device's name
+//
+// The window is then: face; inside the scope's area base, scope and again what
+// lies over the scope (labels, plugs, cables, icons), clipped to that area; in
+// help mode the tint, the banner, the hover layer and the tooltips on top.
+//
+// While the scene or the plugs change from frame to frame (a knob turning, a
+// cable being pulled) building base and face would only add two copies to the
+// frame, so such a frame is composed straight from scene and plugs, the way a
+// full redraw composes it; base and face are built by the first later frame
+// whose scene and plugs are already up to date.
+//
+// Nobody marks anything dirty: each frame captures the state the picture is
+// drawn from (FrameState), compares it with the state of the last drawn frame
+// part by part, and renders the layers whose parts changed (layerRules).
 
-    // The face into sceneTarget.
+enum StatePart : unsigned {
+    PART_SIZE = 1u << 0,     // window size
+    PART_VALUES = 1u << 1,   // every control's value
+    PART_HELD = 1u << 2,     // the key held with the mouse
+    PART_CABLES = 1u << 3,   // the patched cables
+    PART_PULL = 1u << 4,     // the cable being pulled, its ends and curve
+    PART_DEVICE = 1u << 5,   // the MIDI device's name
+    PART_HELP = 1u << 6,     // help mode on or off
+    PART_HOVER = 1u << 7,    // the control under the pointer, in help mode
+    PART_POINTER = 1u << 8,  // the pointer, in help mode (the tooltips follow it)
+    PART_SCOPE = 1u << 9,    // the scope trace's pixel rows
+    PART_ALL = (1u << 10) - 1,
+};
+
+enum Layer { LAYER_SCENE, LAYER_PLUGS, LAYER_HOVER, LAYER_BASE, LAYER_FACE, LAYER_COUNT };
+
+// What each layer is drawn from: parts of the state and layers beneath it.
+struct LayerRule {
+    unsigned parts;
+    int under[2];  // layers it copies, -1 when none
+};
+
+static const LayerRule layerRules[LAYER_COUNT] = {
+    /* scene */ {PART_SIZE | PART_VALUES | PART_HELD | PART_CABLES | PART_PULL, {-1, -1}},
+    /* plugs */ {PART_SIZE | PART_CABLES | PART_PULL, {-1, -1}},
+    /* hover */ {PART_SIZE | PART_VALUES | PART_HELD | PART_HELP | PART_HOVER, {-1, -1}},
+    /* base  */ {PART_SIZE, {LAYER_SCENE, -1}},
+    /* face  */ {PART_SIZE | PART_CABLES | PART_PULL | PART_DEVICE, {LAYER_BASE, LAYER_PLUGS}},
+};
+
+// One cable as drawn; all four-byte fields, so memcmp sees no padding.
+struct CableShape {
+    int32_t inUse, from, to;
+    Vector3 fromPos, toPos;
+    Vector2 spline[4];
+};
+
+// Everything the window's picture is drawn from.
+struct FrameState {
+    int32_t width, height;
+    float values[CONTROL_COUNT];
+    int32_t heldKey;
+    CableShape cables[CABLE_SLOTS];
+    CableShape pulled;  // inUse while a cable is being pulled
+    const char *device;
+    int32_t help, hover;
+    Vector2 pointer;
+    int16_t scopeY[SCOPE_SIZE];  // trace rows, oldest sample first
+};
+
+static FrameState current, drawn;           // this frame's state and the last drawn frame's
+static unsigned layerValid;                 // bit per layer: its picture matches drawnLayer
+static FrameState drawnLayer[LAYER_COUNT];  // the state each layer was last rendered from
+static bool windowValid;                    // the window shows drawn
+
+static CableShape shapeOf(const Cable &c, bool inUse)
+{
+    CableShape s = {};
+    if (!inUse) return s;
+    s = CableShape{1, c.from, c.to, c.fromPos, c.toPos, {c.spline[0], c.spline[1], c.spline[2], c.spline[3]}};
+    return s;
+}
+
+// The trace row of one scope sample.
+static int16_t scopeRow(float sample) { return (int16_t)(int)(70.0f - 150.0f * sample); }
+
+static void captureState(FrameState *s)
+{
+    const InputState *in = inputState();
+    s->width = GetScreenWidth();
+    s->height = GetScreenHeight();
+    const Control *controls = controlTable();
+    for (int id = 0; id < CONTROL_COUNT; id++) s->values[id] = controls[id].value;
+    s->heldKey = in->heldKey;
+    const Cable *cables = cableTable();
+    for (int i = 0; i < CABLE_SLOTS; i++) s->cables[i] = shapeOf(cables[i], cables[i].inUse);
+    s->pulled = shapeOf(in->dragCable, in->draggedJack >= 0);
+    s->device = midiDeviceName();
+    s->help = in->helpMode;
+    s->hover = in->helpMode ? pickControl() : -1;
+    s->pointer = in->helpMode ? GetMousePosition() : Vector2{0, 0};
+    // Oldest sample at the left; the ring may advance while we read, which only
+    // mixes a few newer samples into the oldest end of the trace.
+    int oldest = scopeOldestIndex();
+    for (int k = 0; k < SCOPE_SIZE; k++) s->scopeY[k] = scopeRow(scopeSample((oldest + k) % SCOPE_SIZE));
+}
+
+#define SAME_FIELD(f) (std::memcmp(&a.f, &b.f, sizeof a.f) == 0)
+
+// The parts in which two states differ.
+static unsigned changedParts(const FrameState &a, const FrameState &b)
+{
+    unsigned parts = 0;
+    if (!SAME_FIELD(width) || !SAME_FIELD(height)) parts |= PART_SIZE;
+    if (!SAME_FIELD(values)) parts |= PART_VALUES;
+    if (!SAME_FIELD(heldKey)) parts |= PART_HELD;
+    if (!SAME_FIELD(cables)) parts |= PART_CABLES;
+    if (!SAME_FIELD(pulled)) parts |= PART_PULL;
+    if (!SAME_FIELD(device)) parts |= PART_DEVICE;
+    if (!SAME_FIELD(help)) parts |= PART_HELP;
+    if (!SAME_FIELD(hover)) parts |= PART_HOVER;
+    if (!SAME_FIELD(pointer)) parts |= PART_POINTER;
+    if (!SAME_FIELD(scopeY)) parts |= PART_SCOPE;
+    return parts;
+}
+
+// The parts a layer shows: its own and those of every layer it copies.
+static unsigned layerParts(int layer)
+{
+    unsigned parts = layerRules[layer].parts;
+    for (int under : layerRules[layer].under)
+        if (under >= 0) parts |= layerParts(under);
+    return parts;
+}
+
+// Whether a layer's picture still shows the current state.
+static bool layerUpToDate(int layer)
+{
+    return (layerValid & (1u << layer)) && !(changedParts(drawnLayer[layer], current) & layerParts(layer));
+}
+
+static void markDrawn(int layer)
+{
+    layerValid |= 1u << layer;
+    drawnLayer[layer] = current;
+}
+
+// Copies a whole target to where we draw, replacing what was there, alpha
+// included: a straight copy, so a layer composed off screen lands exactly as if
+// it had been composed here.
+static void copyTarget(const RenderTexture2D &target)
+{
+    rlSetBlendFactors(RL_ONE, RL_ZERO, RL_FUNC_ADD);
+    BeginBlendMode(BLEND_CUSTOM);
+    drawTarget(target, WHOLE);
+    EndBlendMode();
+}
+
+static void renderScene()
+{
     BeginTextureMode(sceneTarget);
     ClearBackground(CLEAR_GREY);
     drawBackground();
     BeginMode3D(sceneCamera);
     drawFaceplate();
     drawPlugs();
+    const Control *controls = controlTable();
     for (int id = 1; id < CONTROL_COUNT; id++) drawControl(controls[id]);
     EndMode3D();
     EndTextureMode();
+}
 
-    // The plugs alone into plugTarget, so they can be laid over the labels.
+// The plugs alone, so they can be laid over the labels.
+static void renderPlugs()
+{
     BeginTextureMode(plugTarget);
     BeginMode3D(sceneCamera);
     ClearBackground(TRANSPARENT);
     drawPlugs();
     EndMode3D();
     EndTextureMode();
+}
 
-    BeginDrawing();
-    ClearBackground(CLEAR_GREY);
-    drawTargetOutlined(sceneTarget, WHOLE);
-    drawScope();
+// The hovered control alone, to show through the help tint in its own colours.
+static void renderHover(int hover)
+{
+    BeginTextureMode(hoverTarget);
+    BeginMode3D(sceneCamera);
+    ClearBackground(TRANSPARENT);
+    if (hover != -1) drawControl(controlTable()[hover]);
+    EndMode3D();
+    EndTextureMode();
+}
+
+// Labels, plugs, cables and icons: what lies over the scene and the scope.
+static void drawOverScene()
+{
     drawLabels();
     Rectangle plugs;
     if (plugArea(&plugs)) drawTargetOutlined(plugTarget, plugs);
@@ -120,7 +302,103 @@ void drawFrame()
     drawIcon(sceneTextures[TEX_LOGO], logoPos);
     drawIcon(sceneTextures[TEX_HELP], helpIconPos);
     drawIcon(sceneTextures[TEX_MIDI], midiIconPos);
-    if (inputState()->helpMode) drawHelpOverlay();
+}
+
+// The window from the scene and plug layers, every pass in layer order.
+static void composeFromScene()
+{
+    ClearBackground(CLEAR_GREY);
+    drawTargetOutlined(sceneTarget, WHOLE);
+    drawScope();
+    drawOverScene();
+    if (current.help) drawHelpOverlay();
+}
+
+// The window from the face layer: the scope's area is built again from the
+// base, so what lies over the scope covers it as in composeFromScene.
+static void composeFromFace()
+{
+    copyTarget(faceTarget);
+    int x0 = (current.width - SCOPE_SIZE) / 2, top = 19, bottom = 121;
+    for (int16_t y : current.scopeY) {
+        if (y < top) top = y;
+        if (y > bottom) bottom = y;
+    }
+    // A trace line reaches a pixel past its end rows; keep a margin.
+    BeginScissorMode(x0 - 3, top - 3, SCOPE_SIZE + 7, bottom - top + 7);
+    copyTarget(baseTarget);
+    drawScope();
+    drawOverScene();
+    EndScissorMode();
+    if (current.help) drawHelpOverlay();
+}
+
+static void renderLayer(int layer)
+{
+    switch (layer) {
+    case LAYER_SCENE: renderScene(); break;
+    case LAYER_PLUGS: renderPlugs(); break;
+    case LAYER_HOVER: renderHover(current.hover); break;
+    case LAYER_BASE:
+        BeginTextureMode(baseTarget);
+        ClearBackground(CLEAR_GREY);
+        drawTargetOutlined(sceneTarget, WHOLE);
+        EndTextureMode();
+        break;
+    case LAYER_FACE:
+        BeginTextureMode(faceTarget);
+        copyTarget(baseTarget);
+        drawOverScene();
+        EndTextureMode();
+        break;
+    }
+    markDrawn(layer);
+}
+
+bool frameChanged()
+{
+    if (!windowValid) return true;
+    captureState(&current);
+    return changedParts(drawn, current) != 0;
+}
+
+void invalidateFrame() { windowValid = false; }
+
+void invalidateLayers()
+{
+    layerValid = 0;
+    windowValid = false;
+}
+
+void drawFrame()
+{
+    captureState(&current);
+    bool moving = false;
+    for (int layer : {LAYER_SCENE, LAYER_PLUGS})
+        if (!layerUpToDate(layer)) {
+            renderLayer(layer);
+            moving = true;
+        }
+    if (current.help && current.hover != -1 && !layerUpToDate(LAYER_HOVER)) renderLayer(LAYER_HOVER);
+    if (!moving)
+        for (int layer : {LAYER_BASE, LAYER_FACE})
+            if (!layerUpToDate(layer)) renderLayer(layer);
+    BeginDrawing();
+    if (moving) composeFromScene();
+    else composeFromFace();
+    EndDrawing();
+    drawn = current;
+    windowValid = true;
+}
+
+void drawFrameUncached()
+{
+    captureState(&current);
+    renderLayer(LAYER_SCENE);
+    renderLayer(LAYER_PLUGS);
+    if (current.help && current.hover != -1) renderLayer(LAYER_HOVER);
+    BeginDrawing();
+    composeFromScene();
     EndDrawing();
 }
 
@@ -220,18 +498,10 @@ void drawCables()
 
 void drawScope()
 {
-    int x0 = (GetScreenWidth() - 400) / 2;
+    int x0 = (current.width - SCOPE_SIZE) / 2;
     DrawRectangle(x0 - 1, 19, 402, 102, Color{200, 200, 200, 255});
     DrawLine(x0, 70, x0 + 400, 70, Color{255, 255, 255, 255});
-    // Oldest sample at the left; the ring may advance while we read, which only
-    // mixes a few newer samples into the oldest end of the trace.
-    int oldest = scopeOldestIndex();
-    int prevY = (int)(70.0f - 150.0f * scopeSample(oldest % SCOPE_SIZE));
-    for (int k = 0; k < SCOPE_SIZE - 1; k++) {
-        int y = (int)(70.0f - 150.0f * scopeSample((oldest + k + 1) % SCOPE_SIZE));
-        DrawLine(x0 + 1 + k, prevY, x0 + 2 + k, y, INK);
-        prevY = y;
-    }
+    for (int k = 0; k < SCOPE_SIZE - 1; k++) DrawLine(x0 + 1 + k, current.scopeY[k], x0 + 2 + k, current.scopeY[k + 1], INK);
     DrawRectangleLines(x0 - 1, 19, 402, 102, Color{130, 130, 130, 255});
 }
 
@@ -242,26 +512,20 @@ void drawHelpOverlay()
     Vector2 banner = MeasureTextEx(titleFont, HELP_BANNER, 20, 1);
     DrawTextEx(titleFont, HELP_BANNER, Vector2{w / 2.0f - banner.x / 2.0f, (float)(h - 64)}, 20, 1, INK);
 
-    int hit = pickControl();
-    Vector2 tip = GetMousePosition();
+    int hit = current.hover;
+    Vector2 tip = current.pointer;
     tip.x += 20;
     tip.y += 20;
     if (hit != -1) {
         // The hovered control shows through the tint in its own colours.
         const Control &c = controlTable()[hit];
-        BeginTextureMode(plugTarget);
-        BeginMode3D(sceneCamera);
-        ClearBackground(TRANSPARENT);
-        drawControl(c);
-        EndMode3D();
-        EndTextureMode();
         Rectangle area;
         bool any = false;
         float scale = c.kind == ControlKind::Key ? 0.5f : 1.0f;
         growByModel(&area, &any, c.kind == ControlKind::Jack ? MODEL_JACK : c.variant, c.position, scale);
         // A knob turns inside its box's circle; a dipped key leans out of its box.
         area = Rectangle{area.x - 24, area.y - 24, area.width + 48, area.height + 48};
-        drawTarget(plugTarget, area);
+        drawTarget(hoverTarget, area);
         int boxHeight = drawTooltip(controlHelp[hit], tip.x, tip.y);
         tip.y += boxHeight + 10;
         drawTooltip(kindHelp[(int)c.kind], tip.x, tip.y);

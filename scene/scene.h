@@ -17,7 +17,7 @@ extern Texture2D sceneTextures[TEXTURE_COUNT];
 extern Model sceneModels[MODEL_COUNT];
 extern BoundingBox sceneModelBounds[MODEL_COUNT];  // each model's box, measured once at load
 extern Font labelFont, titleFont;
-extern RenderTexture2D sceneTarget, plugTarget;
+extern RenderTexture2D sceneTarget, plugTarget, baseTarget, faceTarget, hoverTarget;  // the cached layers (draw.cpp)
 extern Shader outlineShader;
 
 // ---- assets ----
@@ -41,8 +41,16 @@ void layoutScene();
 void layoutSceneSized(int width, int height);
 
 // ---- drawing ----
-// Draws one whole frame to the window.
+// Draws one whole frame to the window, rendering again only the layers whose state changed.
 void drawFrame();
+// Whether the window would differ from the last frame drawFrame drew (cheap: no drawing).
+bool frameChanged();
+// Makes the next drawFrame compose and present the window again (the window system lost its content).
+void invalidateFrame();
+// Forgets every cached layer: the next drawFrame renders them all again.
+void invalidateLayers();
+// Draws one whole frame with every layer rendered afresh and composed directly: the reference for drawFrame.
+void drawFrameUncached();
 // Draws the control labels, the panel headings and the MIDI device name.
 void drawLabels();
 // Draws the background picture over the whole target (2D).
@@ -61,9 +69,9 @@ void drawKey(const Control &c);
 void drawPlugs();
 // Draws every cable as a black-edged yellow curve (2D).
 void drawCables();
-// Draws the scope strip at the top of the window (2D).
+// Draws the scope strip at the top of the window from the trace the frame captured (2D).
 void drawScope();
-// Draws the help tint, banner, hovered control and tooltips (2D).
+// Draws the help tint, banner, hovered control (from its layer) and tooltips at the captured pointer (2D).
 void drawHelpOverlay();
 // Draws one help box at (x, y) and returns its height in pixels.
 int drawTooltip(const HelpEntry &entry, float x, float y);
