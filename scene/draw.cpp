@@ -108,15 +108,15 @@ static void drawIcon(const Texture2D &tex, Vector2 pos)
 // lies over the scope (labels, plugs, cables, icons), clipped to that area; in
 // help mode the tint, the banner, the hover layer and the tooltips on top.
 //
-// While the scene or the plugs change from frame to frame (a knob turning, a
-// cable being pulled) building base and face would only add two copies to the
-// frame, so such a frame is composed straight from scene and plugs, the way a
-// full redraw composes it; base and face are built by the first later frame
-// whose scene and plugs are already up to date.
-//
 // Nobody marks anything dirty: each frame captures the state the picture is
-// drawn from (FrameState), compares it with the state of the last drawn frame
-// part by part, and renders the layers whose parts changed (layerRules).
+// drawn from (FrameState), compares it with the state each layer was last
+// rendered from, part by part, and renders again the layers whose parts changed
+// (layerRules). A layer is rendered again only inside the window area the
+// change can reach (changedArea): a turned knob's or a dipped key's box turned
+// any way, the plugs and curves of the cables that moved, before and after. A
+// new window size or device name renders the whole layer. Every area is
+// rendered from scratch (cleared, then every pass clipped to it), so the layer
+// ends up as a whole render would leave it.
 
 enum StatePart : unsigned {
     PART_SIZE = 1u << 0,     // window size
@@ -239,6 +239,89 @@ static bool layerUpToDate(int layer)
     return (layerValid & (1u << layer)) && !(changedParts(drawnLayer[layer], current) & layerParts(layer));
 }
 
+static void growRect(Rectangle *r, bool *any, Rectangle q)
+{
+    if (!*any) {
+        *r = q;
+        *any = true;
+        return;
+    }
+    float x1 = fmaxf(r->x + r->width, q.x + q.width), y1 = fmaxf(r->y + r->height, q.y + q.height);
+    r->x = fminf(r->x, q.x);
+    r->y = fminf(r->y, q.y);
+    r->width = x1 - r->x;
+    r->height = y1 - r->y;
+}
+
+// Grows r by where a control can be on screen in any pose: its model's box
+// turned any way about its origin, and its hit box (a key's outline).
+static void growByControl(Rectangle *r, bool *any, int id)
+{
+    const Control &c = controlTable()[id];
+    const BoundingBox &b = sceneModelBounds[c.kind == ControlKind::Jack ? MODEL_JACK : c.variant];
+    float scale = c.kind == ControlKind::Key ? 0.5f : 1.0f, reach = 0;
+    for (float x : {b.min.x, b.max.x})
+        for (float y : {b.min.y, b.max.y})
+            for (float z : {b.min.z, b.max.z}) reach = fmaxf(reach, scale * sqrtf(x * x + y * y + z * z));
+    for (int i = 0; i < 8; i++) {
+        Vector3 p = {c.position.x + ((i & 1) ? reach : -reach), c.position.y + ((i & 2) ? reach : -reach),
+                     c.position.z + ((i & 4) ? reach : -reach)};
+        Vector3 q = {(i & 1) ? c.bounds.max.x : c.bounds.min.x, (i & 2) ? c.bounds.max.y : c.bounds.min.y,
+                     (i & 4) ? c.bounds.max.z : c.bounds.min.z};
+        for (Vector3 corner : {p, q}) {
+            Vector2 s = GetWorldToScreen(corner, sceneCamera);
+            growRect(r, any, Rectangle{s.x - 4, s.y - 4, 8, 8});
+        }
+    }
+}
+
+// Grows r by a cable's plugs and its curve. The curve from spline[1] to
+// spline[2] stays inside the box of its four Bezier points; the border stroke
+// is 14 pixels wide.
+static void growByCable(Rectangle *r, bool *any, const CableShape &c, int plugModel)
+{
+    if (!c.inUse) return;
+    growByModel(r, any, plugModel, c.fromPos, 1);
+    growByModel(r, any, plugModel, c.toPos, 1);
+    const Vector2 *p = c.spline;
+    Vector2 bezier[4] = {p[1], {p[1].x + (p[2].x - p[0].x) / 6, p[1].y + (p[2].y - p[0].y) / 6},
+                         {p[2].x - (p[3].x - p[1].x) / 6, p[2].y - (p[3].y - p[1].y) / 6}, p[2]};
+    for (Vector2 q : bezier) growRect(r, any, Rectangle{q.x - 12, q.y - 12, 24, 24});
+}
+
+// The window area in which two states' pictures of the given parts can
+// differ, whole pixels with a margin for the outlines; false when that is the
+// whole window.
+static bool changedArea(const FrameState &a, const FrameState &b, unsigned parts, Rectangle *area)
+{
+    if (parts & ~(PART_VALUES | PART_HELD | PART_CABLES | PART_PULL)) return false;
+    Rectangle r = {};
+    bool any = false;
+    if (parts & PART_VALUES)
+        for (int id = 1; id < CONTROL_COUNT; id++)
+            if (a.values[id] != b.values[id]) growByControl(&r, &any, id);
+    if (parts & PART_HELD)
+        for (int key : {a.heldKey, b.heldKey})
+            if (key > 0) growByControl(&r, &any, key);
+    if (parts & PART_CABLES)
+        for (int i = 0; i < CABLE_SLOTS; i++)
+            if (std::memcmp(&a.cables[i], &b.cables[i], sizeof a.cables[i]) != 0) {
+                growByCable(&r, &any, a.cables[i], MODEL_PLUG_INSERTED);
+                growByCable(&r, &any, b.cables[i], MODEL_PLUG_INSERTED);
+            }
+    if (parts & PART_PULL) {
+        growByCable(&r, &any, a.pulled, MODEL_PLUG);
+        growByCable(&r, &any, b.pulled, MODEL_PLUG);
+    }
+    if (!any) return false;
+    // Whole pixels, two more all round: an outline reaches one pixel beyond a shape.
+    float x0 = fmaxf(0, floorf(r.x) - 2), y0 = fmaxf(0, floorf(r.y) - 2);
+    float x1 = fminf((float)b.width, ceilf(r.x + r.width) + 2), y1 = fminf((float)b.height, ceilf(r.y + r.height) + 2);
+    if (x1 <= x0 || y1 <= y0) x1 = x0, y1 = y0;
+    *area = Rectangle{x0, y0, x1 - x0, y1 - y0};
+    return true;
+}
+
 static void markDrawn(int layer)
 {
     layerValid |= 1u << layer;
@@ -254,42 +337,6 @@ static void copyTarget(const RenderTexture2D &target)
     BeginBlendMode(BLEND_CUSTOM);
     drawTarget(target, WHOLE);
     EndBlendMode();
-}
-
-static void renderScene()
-{
-    BeginTextureMode(sceneTarget);
-    ClearBackground(CLEAR_GREY);
-    drawBackground();
-    BeginMode3D(sceneCamera);
-    drawFaceplate();
-    drawPlugs();
-    const Control *controls = controlTable();
-    for (int id = 1; id < CONTROL_COUNT; id++) drawControl(controls[id]);
-    EndMode3D();
-    EndTextureMode();
-}
-
-// The plugs alone, so they can be laid over the labels.
-static void renderPlugs()
-{
-    BeginTextureMode(plugTarget);
-    BeginMode3D(sceneCamera);
-    ClearBackground(TRANSPARENT);
-    drawPlugs();
-    EndMode3D();
-    EndTextureMode();
-}
-
-// The hovered control alone, to show through the help tint in its own colours.
-static void renderHover(int hover)
-{
-    BeginTextureMode(hoverTarget);
-    BeginMode3D(sceneCamera);
-    ClearBackground(TRANSPARENT);
-    if (hover != -1) drawControl(controlTable()[hover]);
-    EndMode3D();
-    EndTextureMode();
 }
 
 // Labels, plugs, cables and icons: what lies over the scene and the scope.
@@ -333,25 +380,55 @@ static void composeFromFace()
     if (current.help) drawHelpOverlay();
 }
 
-static void renderLayer(int layer)
+static RenderTexture2D &layerTarget(int layer)
 {
     switch (layer) {
-    case LAYER_SCENE: renderScene(); break;
-    case LAYER_PLUGS: renderPlugs(); break;
-    case LAYER_HOVER: renderHover(current.hover); break;
+    case LAYER_SCENE: return sceneTarget;
+    case LAYER_PLUGS: return plugTarget;
+    case LAYER_HOVER: return hoverTarget;
+    case LAYER_BASE: return baseTarget;
+    default: return faceTarget;
+    }
+}
+
+// Renders a layer from the current state inside area, or whole when area is null.
+static void renderLayer(int layer, const Rectangle *area)
+{
+    BeginTextureMode(layerTarget(layer));
+    if (area) BeginScissorMode((int)area->x, (int)area->y, (int)area->width, (int)area->height);
+    switch (layer) {
+    case LAYER_SCENE:
+        ClearBackground(CLEAR_GREY);
+        drawBackground();
+        BeginMode3D(sceneCamera);
+        drawFaceplate();
+        drawPlugs();
+        for (int id = 1; id < CONTROL_COUNT; id++) drawControl(controlTable()[id]);
+        EndMode3D();
+        break;
+    case LAYER_PLUGS:  // the plugs alone, so they can be laid over the labels
+        ClearBackground(TRANSPARENT);
+        BeginMode3D(sceneCamera);
+        drawPlugs();
+        EndMode3D();
+        break;
+    case LAYER_HOVER:  // the hovered control alone, to show through the help tint in its own colours
+        ClearBackground(TRANSPARENT);
+        BeginMode3D(sceneCamera);
+        if (current.hover != -1) drawControl(controlTable()[current.hover]);
+        EndMode3D();
+        break;
     case LAYER_BASE:
-        BeginTextureMode(baseTarget);
         ClearBackground(CLEAR_GREY);
         drawTargetOutlined(sceneTarget, WHOLE);
-        EndTextureMode();
         break;
     case LAYER_FACE:
-        BeginTextureMode(faceTarget);
         copyTarget(baseTarget);
         drawOverScene();
-        EndTextureMode();
         break;
     }
+    if (area) EndScissorMode();
+    EndTextureMode();
     markDrawn(layer);
 }
 
@@ -373,19 +450,16 @@ void invalidateLayers()
 void drawFrame()
 {
     captureState(&current);
-    bool moving = false;
-    for (int layer : {LAYER_SCENE, LAYER_PLUGS})
-        if (!layerUpToDate(layer)) {
-            renderLayer(layer);
-            moving = true;
-        }
-    if (current.help && current.hover != -1 && !layerUpToDate(LAYER_HOVER)) renderLayer(LAYER_HOVER);
-    if (!moving)
-        for (int layer : {LAYER_BASE, LAYER_FACE})
-            if (!layerUpToDate(layer)) renderLayer(layer);
+    for (int layer = 0; layer < LAYER_COUNT; layer++) {
+        if (layer == LAYER_HOVER && (!current.help || current.hover == -1)) continue;  // not shown
+        if (layerUpToDate(layer)) continue;
+        Rectangle area;
+        bool valid = layerValid & (1u << layer);
+        unsigned parts = changedParts(drawnLayer[layer], current) & layerParts(layer);
+        renderLayer(layer, valid && changedArea(drawnLayer[layer], current, parts, &area) ? &area : nullptr);
+    }
     BeginDrawing();
-    if (moving) composeFromScene();
-    else composeFromFace();
+    composeFromFace();
     EndDrawing();
     drawn = current;
     windowValid = true;
@@ -394,9 +468,9 @@ void drawFrame()
 void drawFrameUncached()
 {
     captureState(&current);
-    renderLayer(LAYER_SCENE);
-    renderLayer(LAYER_PLUGS);
-    if (current.help && current.hover != -1) renderLayer(LAYER_HOVER);
+    renderLayer(LAYER_SCENE, nullptr);
+    renderLayer(LAYER_PLUGS, nullptr);
+    if (current.help && current.hover != -1) renderLayer(LAYER_HOVER, nullptr);
     BeginDrawing();
     composeFromScene();
     EndDrawing();
