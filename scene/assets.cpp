@@ -9,7 +9,7 @@ Texture2D sceneTextures[TEXTURE_COUNT];
 Model sceneModels[MODEL_COUNT];
 BoundingBox sceneModelBounds[MODEL_COUNT];
 Font labelFont, titleFont;
-RenderTexture2D sceneTarget, plugTarget, baseTarget, faceTarget, hoverTarget;
+RenderTexture2D sceneTarget, plugTarget, baseTarget, faceTarget, hoverTarget, helpTarget;
 Shader outlineShader;
 
 // The compiled-in fonts (scene/font_data.cpp, made by tools/assetgen).
@@ -114,7 +114,7 @@ void loadSceneAssets()
     SetTextureFilter(titleFont.texture, TEXTURE_FILTER_POINT);
     // Render textures repeat by default; clamped, the outline pass reads the
     // edge row itself beyond the window's edge instead of the opposite edge.
-    for (RenderTexture2D *t : {&sceneTarget, &plugTarget, &baseTarget, &faceTarget, &hoverTarget}) {
+    for (RenderTexture2D *t : {&sceneTarget, &plugTarget, &baseTarget, &faceTarget, &hoverTarget, &helpTarget}) {
         *t = LoadRenderTexture(width, height);
         SetTextureWrap(t->texture, TEXTURE_WRAP_CLAMP);
     }
@@ -135,7 +135,7 @@ void unloadSceneAssets()
 {
     for (int i = 0; i < MODEL_COUNT; i++) UnloadModel(sceneModels[i]);
     for (int i = 0; i < TEXTURE_COUNT; i++) UnloadTexture(sceneTextures[i]);
-    for (RenderTexture2D t : {sceneTarget, plugTarget, baseTarget, faceTarget, hoverTarget}) UnloadRenderTexture(t);
+    for (RenderTexture2D t : {sceneTarget, plugTarget, baseTarget, faceTarget, hoverTarget, helpTarget}) UnloadRenderTexture(t);
     UnloadShader(outlineShader);
     unloadEmbeddedFont(labelFont);
     unloadEmbeddedFont(titleFont);

@@ -103,10 +103,12 @@ static void drawIcon(const Texture2D &tex, Vector2 pos)
 //   base   window grey, scene, the scene's outlines     the scene
 //   face   base, labels, outlined plugs, cables, icons  the base, the plugs, a cable, the pulled cable,
 //                                                       the MIDI device's name
+//   help   face under the help tint and banner          the face, help mode
 //
-// The window is then: face; inside the scope's area base, scope and again what
-// lies over the scope (labels, plugs, cables, icons), clipped to that area; in
-// help mode the tint, the banner, the hover layer and the tooltips on top.
+// The window is then: face (help in help mode); inside the scope's area base,
+// scope and again what lies over the scope (labels, plugs, cables, icons, the
+// tint and banner), clipped to that area; in help mode the hover layer and the
+// tooltips on top.
 //
 // Nobody marks anything dirty: each frame captures the state the picture is
 // drawn from (FrameState), compares it with the state each layer was last
@@ -132,7 +134,7 @@ enum StatePart : unsigned {
     PART_ALL = (1u << 10) - 1,
 };
 
-enum Layer { LAYER_SCENE, LAYER_PLUGS, LAYER_HOVER, LAYER_BASE, LAYER_FACE, LAYER_COUNT };
+enum Layer { LAYER_SCENE, LAYER_PLUGS, LAYER_HOVER, LAYER_BASE, LAYER_FACE, LAYER_HELP, LAYER_COUNT };
 
 // What each layer is drawn from: parts of the state and layers beneath it.
 struct LayerRule {
@@ -146,6 +148,7 @@ static const LayerRule layerRules[LAYER_COUNT] = {
     /* hover */ {PART_SIZE | PART_VALUES | PART_HELD | PART_HELP | PART_HOVER, {-1, -1}},
     /* base  */ {PART_SIZE, {LAYER_SCENE, -1}},
     /* face  */ {PART_SIZE | PART_CABLES | PART_PULL | PART_DEVICE, {LAYER_BASE, LAYER_PLUGS}},
+    /* help  */ {PART_SIZE | PART_HELP, {LAYER_FACE, -1}},
 };
 
 // One cable as drawn; all four-byte fields, so memcmp sees no padding.
@@ -275,14 +278,15 @@ static void growByControl(Rectangle *r, bool *any, int id)
     }
 }
 
-// Grows r by a cable's plugs and its curve. The curve from spline[1] to
-// spline[2] stays inside the box of its four Bezier points; the border stroke
-// is 14 pixels wide.
-static void growByCable(Rectangle *r, bool *any, const CableShape &c, int plugModel)
+// Grows r by a cable's plugs and, for the layers that draw it, its curve. The
+// curve from spline[1] to spline[2] stays inside the box of its four Bezier
+// points; the border stroke is 14 pixels wide.
+static void growByCable(Rectangle *r, bool *any, const CableShape &c, int plugModel, bool curve)
 {
     if (!c.inUse) return;
     growByModel(r, any, plugModel, c.fromPos, 1);
     growByModel(r, any, plugModel, c.toPos, 1);
+    if (!curve) return;
     const Vector2 *p = c.spline;
     Vector2 bezier[4] = {p[1], {p[1].x + (p[2].x - p[0].x) / 6, p[1].y + (p[2].y - p[0].y) / 6},
                          {p[2].x - (p[3].x - p[1].x) / 6, p[2].y - (p[3].y - p[1].y) / 6}, p[2]};
@@ -292,9 +296,9 @@ static void growByCable(Rectangle *r, bool *any, const CableShape &c, int plugMo
 // The window area in which two states' pictures of the given parts can
 // differ, whole pixels with a margin for the outlines; false when that is the
 // whole window.
-static bool changedArea(const FrameState &a, const FrameState &b, unsigned parts, Rectangle *area)
+static bool changedArea(const FrameState &a, const FrameState &b, unsigned parts, bool curves, Rectangle *area)
 {
-    if (parts & ~(PART_VALUES | PART_HELD | PART_CABLES | PART_PULL)) return false;
+    if (parts & ~(PART_VALUES | PART_HELD | PART_CABLES | PART_PULL | PART_HOVER)) return false;
     Rectangle r = {};
     bool any = false;
     if (parts & PART_VALUES)
@@ -303,15 +307,18 @@ static bool changedArea(const FrameState &a, const FrameState &b, unsigned parts
     if (parts & PART_HELD)
         for (int key : {a.heldKey, b.heldKey})
             if (key > 0) growByControl(&r, &any, key);
+    if (parts & PART_HOVER)
+        for (int id : {a.hover, b.hover})
+            if (id != -1) growByControl(&r, &any, id);
     if (parts & PART_CABLES)
         for (int i = 0; i < CABLE_SLOTS; i++)
             if (std::memcmp(&a.cables[i], &b.cables[i], sizeof a.cables[i]) != 0) {
-                growByCable(&r, &any, a.cables[i], MODEL_PLUG_INSERTED);
-                growByCable(&r, &any, b.cables[i], MODEL_PLUG_INSERTED);
+                growByCable(&r, &any, a.cables[i], MODEL_PLUG_INSERTED, curves);
+                growByCable(&r, &any, b.cables[i], MODEL_PLUG_INSERTED, curves);
             }
     if (parts & PART_PULL) {
-        growByCable(&r, &any, a.pulled, MODEL_PLUG);
-        growByCable(&r, &any, b.pulled, MODEL_PLUG);
+        growByCable(&r, &any, a.pulled, MODEL_PLUG, curves);
+        growByCable(&r, &any, b.pulled, MODEL_PLUG, curves);
     }
     if (!any) return false;
     // Whole pixels, two more all round: an outline reaches one pixel beyond a shape.
@@ -365,7 +372,7 @@ static void composeFromScene()
 // base, so what lies over the scope covers it as in composeFromScene.
 static void composeFromFace()
 {
-    copyTarget(faceTarget);
+    copyTarget(current.help ? helpTarget : faceTarget);
     int x0 = (current.width - SCOPE_SIZE) / 2, top = 19, bottom = 121;
     for (int16_t y : current.scopeY) {
         if (y < top) top = y;
@@ -376,8 +383,9 @@ static void composeFromFace()
     copyTarget(baseTarget);
     drawScope();
     drawOverScene();
+    if (current.help) drawHelpTint();
     EndScissorMode();
-    if (current.help) drawHelpOverlay();
+    if (current.help) drawHelpHover();
 }
 
 static RenderTexture2D &layerTarget(int layer)
@@ -387,7 +395,8 @@ static RenderTexture2D &layerTarget(int layer)
     case LAYER_PLUGS: return plugTarget;
     case LAYER_HOVER: return hoverTarget;
     case LAYER_BASE: return baseTarget;
-    default: return faceTarget;
+    case LAYER_FACE: return faceTarget;
+    default: return helpTarget;
     }
 }
 
@@ -426,6 +435,10 @@ static void renderLayer(int layer, const Rectangle *area)
         copyTarget(baseTarget);
         drawOverScene();
         break;
+    case LAYER_HELP:
+        copyTarget(faceTarget);
+        drawHelpTint();
+        break;
     }
     if (area) EndScissorMode();
     EndTextureMode();
@@ -452,11 +465,13 @@ void drawFrame()
     captureState(&current);
     for (int layer = 0; layer < LAYER_COUNT; layer++) {
         if (layer == LAYER_HOVER && (!current.help || current.hover == -1)) continue;  // not shown
+        if (layer == LAYER_HELP && !current.help) continue;
         if (layerUpToDate(layer)) continue;
         Rectangle area;
         bool valid = layerValid & (1u << layer);
         unsigned parts = changedParts(drawnLayer[layer], current) & layerParts(layer);
-        renderLayer(layer, valid && changedArea(drawnLayer[layer], current, parts, &area) ? &area : nullptr);
+        bool curves = layer == LAYER_FACE || layer == LAYER_HELP;
+        renderLayer(layer, valid && changedArea(drawnLayer[layer], current, parts, curves, &area) ? &area : nullptr);
     }
     BeginDrawing();
     composeFromFace();
@@ -581,11 +596,20 @@ void drawScope()
 
 void drawHelpOverlay()
 {
+    drawHelpTint();
+    drawHelpHover();
+}
+
+void drawHelpTint()
+{
     int w = GetScreenWidth(), h = GetScreenHeight();
     DrawRectangle(0, 0, w, h, HELP_TINT);
     Vector2 banner = MeasureTextEx(titleFont, HELP_BANNER, 20, 1);
     DrawTextEx(titleFont, HELP_BANNER, Vector2{w / 2.0f - banner.x / 2.0f, (float)(h - 64)}, 20, 1, INK);
+}
 
+void drawHelpHover()
+{
     int hit = current.hover;
     Vector2 tip = current.pointer;
     tip.x += 20;

@@ -17,7 +17,7 @@ extern Texture2D sceneTextures[TEXTURE_COUNT];
 extern Model sceneModels[MODEL_COUNT];
 extern BoundingBox sceneModelBounds[MODEL_COUNT];  // each model's box, measured once at load
 extern Font labelFont, titleFont;
-extern RenderTexture2D sceneTarget, plugTarget, baseTarget, faceTarget, hoverTarget;  // the cached layers (draw.cpp)
+extern RenderTexture2D sceneTarget, plugTarget, baseTarget, faceTarget, hoverTarget, helpTarget;  // the cached layers (draw.cpp)
 extern Shader outlineShader;
 
 // ---- assets ----
@@ -73,5 +73,9 @@ void drawCables();
 void drawScope();
 // Draws the help tint, banner, hovered control (from its layer) and tooltips at the captured pointer (2D).
 void drawHelpOverlay();
+// Draws the help tint over the whole window and the banner (2D).
+void drawHelpTint();
+// Draws the hovered control from its layer and the tooltips at the captured pointer (2D).
+void drawHelpHover();
 // Draws one help box at (x, y) and returns its height in pixels.
 int drawTooltip(const HelpEntry &entry, float x, float y);

@@ -202,9 +202,23 @@ TEST(Layers, CachedFramesEqualFullRedrawsThroughASession)
     }
     input(empty);
     check("help over empty table");
+    midiPostNote(0x90, 48, 127);
+    play();
+    check("the trace moving under the help tint");
+    midiPostNote(0x80, 48, 0);
     input(empty, LEFT_DOWN);
     input(empty, LEFT_UP);
     check("help off");
+    // The face changes while help is off; help mode shows the new face.
+    input(at(5), LEFT_DOWN);
+    input(at(5), 0, Vector2{0, 60});
+    input(at(5), LEFT_UP);
+    check("another knob turned");
+    input(Vector2{helpIconPos.x + 16, helpIconPos.y + 16}, LEFT_DOWN);
+    input(Vector2{helpIconPos.x + 16, helpIconPos.y + 16}, LEFT_UP);
+    check("help on again");
+    input(empty, LEFT_DOWN);
+    input(empty, LEFT_UP);
 
     // MIDI notes move the scope and nothing else; a held key shows with it.
     midiPostNote(0x90, 60, 100);
