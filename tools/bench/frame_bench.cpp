@@ -15,6 +15,9 @@
 #include "synth/synth.h"
 #include "tests/support/desktop.h"
 #include "ui/ui.h"
+#include "rlgl.h"
+
+extern "C" void glFinish(void);
 
 static double cpuSeconds()
 {
@@ -71,6 +74,73 @@ static void sound(int)
     audioCallback(buffer, 735);
 }
 
+// A render texture's picture copied to the window's place, upright.
+static void copyWhole(const RenderTexture2D &t, bool blend)
+{
+    if (!blend) {
+        rlSetBlendFactors(RL_ONE, RL_ZERO, RL_FUNC_ADD);
+        BeginBlendMode(BLEND_CUSTOM);
+    }
+    DrawTextureRec(t.texture, Rectangle{0, 0, 800, -800}, Vector2{0, 0}, WHITE);
+    if (!blend) EndBlendMode();
+}
+
+// One drawing stage on its own, into an off-screen target, finished by the
+// renderer before the clock stops: milliseconds per run.
+static void stage(const char *what, const std::function<void()> &draw, bool threeD = false)
+{
+    static RenderTexture2D scratch = LoadRenderTexture(800, 800);
+    const int runs = 40;
+    double t0 = 0;
+    for (int i = -5; i < runs; i++) {
+        if (i == 0) glFinish(), t0 = GetTime();
+        BeginTextureMode(scratch);
+        if (threeD) BeginMode3D(sceneCamera);
+        draw();
+        if (threeD) EndMode3D();
+        EndTextureMode();
+    }
+    glFinish();
+    std::printf("stage %-46s %6.2f ms\n", what, (GetTime() - t0) * 1000.0 / runs);
+}
+
+// The passes a full redraw and a cached frame are made of, one by one.
+static void stages()
+{
+    const Control *controls = controlTable();
+    stage("background picture", [] { drawBackground(); });
+    stage("3D: faceplate, controls, plugs", [&] {
+        drawFaceplate();
+        drawPlugs();
+        for (int id = 1; id < CONTROL_COUNT; id++) drawControl(controls[id]);
+    }, true);
+    stage("3D: the same clipped to one knob's area", [&] {
+        BeginScissorMode(380, 150, 60, 60);
+        drawFaceplate();
+        drawPlugs();
+        for (int id = 1; id < CONTROL_COUNT; id++) drawControl(controls[id]);
+        EndScissorMode();
+    }, true);
+    stage("3D: plugs alone", [] { drawPlugs(); }, true);
+    stage("layer copied, blending", [] { copyWhole(sceneTarget, true); });
+    stage("layer copied, replacing (cached frame)", [] { copyWhole(faceTarget, false); });
+    stage("outline pass over the whole window", [] {
+        BeginShaderMode(outlineShader);
+        copyWhole(sceneTarget, true);
+        EndShaderMode();
+    });
+    stage("labels", [] { drawLabels(); });
+    stage("cables", [] { drawCables(); });
+    stage("scope", [] { drawScope(); });
+    stage("help tint and banner", [] { drawHelpTint(); });
+    double t0 = GetTime();
+    for (int i = 0; i < 40; i++) {
+        BeginDrawing();
+        EndDrawing();
+    }
+    std::printf("stage %-46s %6.2f ms\n", "swap of a frame with nothing drawn", (GetTime() - t0) * 1000.0 / 40);
+}
+
 int main()
 {
     desk::Display display = desk::startDisplay(1280, 1024);
@@ -100,6 +170,8 @@ int main()
 
     const Control &cutoff = controlTable()[4];
     Vector2 cutoffAt = controlAt(4);
+    drawFrame();
+    stages();
     measure("full redraw, help mode off", 200, nothing, drawFrameUncached);
     measure("cached, nothing changed", 300, nothing, drawFrame);
     double t0 = GetTime();
