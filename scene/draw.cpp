@@ -43,6 +43,21 @@ static void drawTargetOutlined(const RenderTexture2D &target, Rectangle area)
     EndShaderMode();
 }
 
+// Grows r to hold q; the first rectangle sets it.
+static void growRect(Rectangle *r, bool *any, Rectangle q)
+{
+    if (!*any) {
+        *r = q;
+        *any = true;
+        return;
+    }
+    float x1 = fmaxf(r->x + r->width, q.x + q.width), y1 = fmaxf(r->y + r->height, q.y + q.height);
+    r->x = fminf(r->x, q.x);
+    r->y = fminf(r->y, q.y);
+    r->width = x1 - r->x;
+    r->height = y1 - r->y;
+}
+
 // Grows a screen rectangle to hold a model's box placed at a world position.
 // The edge shader darkens one pixel beyond a shape, so keep a margin.
 static void growByModel(Rectangle *r, bool *any, int model, Vector3 at, float scale)
@@ -52,17 +67,7 @@ static void growByModel(Rectangle *r, bool *any, int model, Vector3 at, float sc
         Vector3 corner = {at.x + scale * ((i & 1) ? b.max.x : b.min.x), at.y + scale * ((i & 2) ? b.max.y : b.min.y),
                           at.z + scale * ((i & 4) ? b.max.z : b.min.z)};
         Vector2 p = GetWorldToScreen(corner, sceneCamera);
-        Rectangle q = {p.x - 4, p.y - 4, 8, 8};
-        if (!*any) {
-            *r = q;
-            *any = true;
-            continue;
-        }
-        float x1 = fmaxf(r->x + r->width, q.x + q.width), y1 = fmaxf(r->y + r->height, q.y + q.height);
-        r->x = fminf(r->x, q.x);
-        r->y = fminf(r->y, q.y);
-        r->width = x1 - r->x;
-        r->height = y1 - r->y;
+        growRect(r, any, Rectangle{p.x - 4, p.y - 4, 8, 8});
     }
 }
 
@@ -131,7 +136,6 @@ enum StatePart : unsigned {
     PART_HOVER = 1u << 7,    // the control under the pointer, in help mode
     PART_POINTER = 1u << 8,  // the pointer, in help mode (the tooltips follow it)
     PART_SCOPE = 1u << 9,    // the scope trace's pixel rows
-    PART_ALL = (1u << 10) - 1,
 };
 
 enum Layer { LAYER_SCENE, LAYER_PLUGS, LAYER_HOVER, LAYER_BASE, LAYER_FACE, LAYER_HELP, LAYER_COUNT };
@@ -240,20 +244,6 @@ static unsigned layerParts(int layer)
 static bool layerUpToDate(int layer)
 {
     return (layerValid & (1u << layer)) && !(changedParts(drawnLayer[layer], current) & layerParts(layer));
-}
-
-static void growRect(Rectangle *r, bool *any, Rectangle q)
-{
-    if (!*any) {
-        *r = q;
-        *any = true;
-        return;
-    }
-    float x1 = fmaxf(r->x + r->width, q.x + q.width), y1 = fmaxf(r->y + r->height, q.y + q.height);
-    r->x = fminf(r->x, q.x);
-    r->y = fminf(r->y, q.y);
-    r->width = x1 - r->x;
-    r->height = y1 - r->y;
 }
 
 // Grows r by where a control can be on screen in any pose: its model's box
