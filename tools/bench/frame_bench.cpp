@@ -91,9 +91,9 @@ static void stage(const char *what, const std::function<void()> &draw, bool thre
 {
     static RenderTexture2D scratch = LoadRenderTexture(800, 800);
     const int runs = 40;
-    double t0 = 0;
+    double t0 = 0, c0 = 0;
     for (int i = -5; i < runs; i++) {
-        if (i == 0) glFinish(), t0 = GetTime();
+        if (i == 0) glFinish(), t0 = GetTime(), c0 = cpuSeconds();
         BeginTextureMode(scratch);
         if (threeD) BeginMode3D(sceneCamera);
         draw();
@@ -101,7 +101,8 @@ static void stage(const char *what, const std::function<void()> &draw, bool thre
         EndTextureMode();
     }
     glFinish();
-    std::printf("stage %-46s %6.2f ms\n", what, (GetTime() - t0) * 1000.0 / runs);
+    std::printf("stage %-46s %6.2f ms  cpu %6.2f ms\n", what, (GetTime() - t0) * 1000.0 / runs,
+                (cpuSeconds() - c0) * 1000.0 / runs);
 }
 
 // The passes a full redraw and a cached frame are made of, one by one.
@@ -133,12 +134,13 @@ static void stages()
     stage("cables", [] { drawCables(); });
     stage("scope", [] { drawScope(); });
     stage("help tint and banner", [] { drawHelpTint(); });
-    double t0 = GetTime();
+    double t0 = GetTime(), c0 = cpuSeconds();
     for (int i = 0; i < 40; i++) {
         BeginDrawing();
         EndDrawing();
     }
-    std::printf("stage %-46s %6.2f ms\n", "swap of a frame with nothing drawn", (GetTime() - t0) * 1000.0 / 40);
+    std::printf("stage %-46s %6.2f ms  cpu %6.2f ms\n", "swap of a frame with nothing drawn", (GetTime() - t0) * 1000.0 / 40,
+                (cpuSeconds() - c0) * 1000.0 / 40);
 }
 
 int main()
