@@ -444,12 +444,6 @@ bool frameChanged()
 
 void invalidateFrame() { windowValid = false; }
 
-void invalidateLayers()
-{
-    layerValid = 0;
-    windowValid = false;
-}
-
 void drawFrame()
 {
     captureState(&current);

@@ -41,15 +41,16 @@ void layoutScene();
 void layoutSceneSized(int width, int height);
 
 // ---- drawing ----
-// Draws one whole frame to the window, rendering again only the layers whose state changed.
+// Draws and presents one whole frame, composed from the cached layers; renders a layer again
+// only where what it shows changed.
 void drawFrame();
-// Whether the window would differ from the last frame drawFrame drew (cheap: no drawing).
+// Whether drawFrame would now show anything different from the frame it drew last, or
+// invalidateFrame was called since (draws nothing; about a microsecond).
 bool frameChanged();
-// Makes the next drawFrame compose and present the window again (the window system lost its content).
+// Makes frameChanged say yes until the next drawFrame (the window system lost the window's content).
 void invalidateFrame();
-// Forgets every cached layer: the next drawFrame renders them all again.
-void invalidateLayers();
-// Draws one whole frame with every layer rendered afresh and composed directly: the reference for drawFrame.
+// Draws and presents one whole frame with every layer rendered afresh and composed directly,
+// as before caching: the reference drawFrame must equal.
 void drawFrameUncached();
 // Draws the control labels, the panel headings and the MIDI device name.
 void drawLabels();
