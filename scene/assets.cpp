@@ -1,6 +1,7 @@
 // Graphics assets: the eight images, the thirteen models, the two fonts that
-// live inside the program, the two off-screen targets and the outline shader.
+// live inside the program, the off-screen layers and the outline shader.
 #include <cstdio>
+#include <initializer_list>
 #include <unistd.h>
 #include "scene/scene.h"
 
@@ -8,7 +9,7 @@ Texture2D sceneTextures[TEXTURE_COUNT];
 Model sceneModels[MODEL_COUNT];
 BoundingBox sceneModelBounds[MODEL_COUNT];
 Font labelFont, titleFont;
-RenderTexture2D sceneTarget, plugTarget;
+RenderTexture2D sceneTarget, plugTarget, baseTarget, faceTarget, hoverTarget, helpTarget;
 Shader outlineShader;
 
 // The compiled-in fonts (scene/font_data.cpp, made by tools/assetgen).
@@ -112,8 +113,12 @@ void loadSceneAssets()
     SetTextureFilter(labelFont.texture, TEXTURE_FILTER_POINT);
     titleFont = loadTitleFont();
     SetTextureFilter(titleFont.texture, TEXTURE_FILTER_POINT);
-    sceneTarget = LoadRenderTexture(width, height);
-    plugTarget = LoadRenderTexture(width, height);
+    // Render textures repeat by default; clamped, the outline pass reads the
+    // edge row itself beyond the window's edge instead of the opposite edge.
+    for (RenderTexture2D *t : {&sceneTarget, &plugTarget, &baseTarget, &faceTarget, &hoverTarget, &helpTarget}) {
+        *t = LoadRenderTexture(width, height);
+        SetTextureWrap(t->texture, TEXTURE_WRAP_CLAMP);
+    }
     outlineShader = LoadShader(nullptr, shaderPath);
 }
 
@@ -131,8 +136,7 @@ void unloadSceneAssets()
 {
     for (int i = 0; i < MODEL_COUNT; i++) UnloadModel(sceneModels[i]);
     for (int i = 0; i < TEXTURE_COUNT; i++) UnloadTexture(sceneTextures[i]);
-    UnloadRenderTexture(sceneTarget);
-    UnloadRenderTexture(plugTarget);
+    for (RenderTexture2D t : {sceneTarget, plugTarget, baseTarget, faceTarget, hoverTarget, helpTarget}) UnloadRenderTexture(t);
     UnloadShader(outlineShader);
     unloadEmbeddedFont(labelFont);
     unloadEmbeddedFont(titleFont);

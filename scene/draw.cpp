@@ -1,8 +1,11 @@
-// Drawing the face: the two off-screen passes, their outlined composition,
-// labels, plugs, cables, scope, icons and the help overlay, in layer order.
+// Drawing the face: the cached off-screen layers, when each is rendered again,
+// and how they compose with the scope, the cables and the help overlay.
 #include <cmath>
+#include <cstring>
+#include <initializer_list>
 #include "midi/midi.h"
 #include "scene/scene.h"
+#include "rlgl.h"
 #include "synth/synth.h"
 #include "ui/ui.h"
 
@@ -40,6 +43,21 @@ static void drawTargetOutlined(const RenderTexture2D &target, Rectangle area)
     EndShaderMode();
 }
 
+// Grows r to hold q; the first rectangle sets it.
+static void growRect(Rectangle *r, bool *any, Rectangle q)
+{
+    if (!*any) {
+        *r = q;
+        *any = true;
+        return;
+    }
+    float x1 = fmaxf(r->x + r->width, q.x + q.width), y1 = fmaxf(r->y + r->height, q.y + q.height);
+    r->x = fminf(r->x, q.x);
+    r->y = fminf(r->y, q.y);
+    r->width = x1 - r->x;
+    r->height = y1 - r->y;
+}
+
 // Grows a screen rectangle to hold a model's box placed at a world position.
 // The edge shader darkens one pixel beyond a shape, so keep a margin.
 static void growByModel(Rectangle *r, bool *any, int model, Vector3 at, float scale)
@@ -49,17 +67,7 @@ static void growByModel(Rectangle *r, bool *any, int model, Vector3 at, float sc
         Vector3 corner = {at.x + scale * ((i & 1) ? b.max.x : b.min.x), at.y + scale * ((i & 2) ? b.max.y : b.min.y),
                           at.z + scale * ((i & 4) ? b.max.z : b.min.z)};
         Vector2 p = GetWorldToScreen(corner, sceneCamera);
-        Rectangle q = {p.x - 4, p.y - 4, 8, 8};
-        if (!*any) {
-            *r = q;
-            *any = true;
-            continue;
-        }
-        float x1 = fmaxf(r->x + r->width, q.x + q.width), y1 = fmaxf(r->y + r->height, q.y + q.height);
-        r->x = fminf(r->x, q.x);
-        r->y = fminf(r->y, q.y);
-        r->width = x1 - r->x;
-        r->height = y1 - r->y;
+        growRect(r, any, Rectangle{p.x - 4, p.y - 4, 8, 8});
     }
 }
 
@@ -86,33 +94,251 @@ static void drawIcon(const Texture2D &tex, Vector2 pos)
     DrawTextureRec(tex, Rectangle{0, 0, (float)tex.width, (float)tex.height}, pos, UNTINTED);
 }
 
-void drawFrame()
+// ---- the cached layers ----
+//
+// Rendering the 3D face costs far more than copying a picture of it, so the
+// window is composed from off-screen layers, each rendered again only when what
+// it shows has changed:
+//
+//   layer  holds                                        rendered again when
+//   scene  background, faceplate, controls, all plugs   the window size, a control's value, the held
+//                                                       key, a cable, the ends of the cable being pulled
+//   plugs  the plugs alone, to lay over the labels      the window size, a cable, the pulled cable
+//   hover  the control under the pointer in help mode   help mode, the hovered control, a value, the held key
+//   base   window grey, scene, the scene's outlines     the scene
+//   face   base, labels, outlined plugs, cables, icons  the base, the plugs, a cable, the pulled cable,
+//                                                       the MIDI device's name
+//   help   face under the help tint and banner          the face, help mode
+//
+// The window is then: face (help in help mode); inside the scope's area base,
+// scope and again what lies over the scope (labels, plugs, cables, icons, the
+// tint and banner), clipped to that area; in help mode the hover layer and the
+// tooltips on top.
+//
+// Nobody marks anything dirty: each frame captures the state the picture is
+// drawn from (FrameState), compares it with the state each layer was last
+// rendered from, part by part, and renders again the layers whose parts changed
+// (layerRules). A layer is rendered again only inside the window area the
+// change can reach (changedArea): a turned knob's or a dipped key's box turned
+// any way, the plugs and curves of the cables that moved, before and after. A
+// new window size or device name renders the whole layer. Every area is
+// rendered from scratch (cleared, then every pass clipped to it), so the layer
+// ends up as a whole render would leave it.
+
+enum StatePart : unsigned {
+    PART_SIZE = 1u << 0,     // window size
+    PART_VALUES = 1u << 1,   // every control's value
+    PART_HELD = 1u << 2,     // the key held with the mouse
+    PART_CABLES = 1u << 3,   // the patched cables
+    PART_PULL = 1u << 4,     // the cable being pulled, its ends and curve
+    PART_DEVICE = 1u << 5,   // the MIDI device's name
+    PART_HELP = 1u << 6,     // help mode on or off
+    PART_HOVER = 1u << 7,    // the control under the pointer, in help mode
+    PART_POINTER = 1u << 8,  // the pointer, in help mode (the tooltips follow it)
+    PART_SCOPE = 1u << 9,    // the scope trace's pixel rows
+};
+
+enum Layer { LAYER_SCENE, LAYER_PLUGS, LAYER_HOVER, LAYER_BASE, LAYER_FACE, LAYER_HELP, LAYER_COUNT };
+
+// What each layer is drawn from: parts of the state and layers beneath it.
+struct LayerRule {
+    unsigned parts;
+    int under[2];  // layers it copies, -1 when none
+};
+
+static const LayerRule layerRules[LAYER_COUNT] = {
+    /* scene */ {PART_SIZE | PART_VALUES | PART_HELD | PART_CABLES | PART_PULL, {-1, -1}},
+    /* plugs */ {PART_SIZE | PART_CABLES | PART_PULL, {-1, -1}},
+    /* hover */ {PART_SIZE | PART_VALUES | PART_HELD | PART_HELP | PART_HOVER, {-1, -1}},
+    /* base  */ {PART_SIZE, {LAYER_SCENE, -1}},
+    /* face  */ {PART_SIZE | PART_CABLES | PART_PULL | PART_DEVICE, {LAYER_BASE, LAYER_PLUGS}},
+    /* help  */ {PART_SIZE | PART_HELP, {LAYER_FACE, -1}},
+};
+
+// One cable as drawn; all four-byte fields, so memcmp sees no padding.
+struct CableShape {
+    int32_t inUse, from, to;
+    Vector3 fromPos, toPos;
+    Vector2 spline[4];
+};
+
+// Everything the window's picture is drawn from.
+struct FrameState {
+    int32_t width, height;
+    float values[CONTROL_COUNT];
+    int32_t heldKey;
+    CableShape cables[CABLE_SLOTS];
+    CableShape pulled;  // inUse while a cable is being pulled
+    const char *device;
+    int32_t help, hover;
+    Vector2 pointer;
+    int16_t scopeY[SCOPE_SIZE];  // trace rows, oldest sample first
+};
+
+static FrameState current, drawn;           // this frame's state and the last drawn frame's
+static unsigned layerValid;                 // bit per layer: its picture matches drawnLayer
+static FrameState drawnLayer[LAYER_COUNT];  // the state each layer was last rendered from
+static bool windowValid;                    // the window shows drawn
+
+static CableShape shapeOf(const Cable &c, bool inUse)
 {
+    CableShape s = {};
+    if (!inUse) return s;
+    s = CableShape{1, c.from, c.to, c.fromPos, c.toPos, {c.spline[0], c.spline[1], c.spline[2], c.spline[3]}};
+    return s;
+}
+
+// The trace row of one scope sample.
+static int16_t scopeRow(float sample) { return (int16_t)(int)(70.0f - 150.0f * sample); }
+
+static void captureState(FrameState *s)
+{
+    const InputState *in = inputState();
+    s->width = GetScreenWidth();
+    s->height = GetScreenHeight();
     const Control *controls = controlTable();
+    for (int id = 0; id < CONTROL_COUNT; id++) s->values[id] = controls[id].value;
+    s->heldKey = in->heldKey;
+    const Cable *cables = cableTable();
+    for (int i = 0; i < CABLE_SLOTS; i++) s->cables[i] = shapeOf(cables[i], cables[i].inUse);
+    s->pulled = shapeOf(in->dragCable, in->draggedJack >= 0);
+    s->device = midiDeviceName();
+    s->help = in->helpMode;
+    s->hover = in->helpMode ? pickControl() : -1;
+    s->pointer = in->helpMode ? GetMousePosition() : Vector2{0, 0};
+    // Oldest sample at the left; the ring may advance while we read, which only
+    // mixes a few newer samples into the oldest end of the trace.
+    int oldest = scopeOldestIndex();
+    for (int k = 0; k < SCOPE_SIZE; k++) s->scopeY[k] = scopeRow(scopeSample((oldest + k) % SCOPE_SIZE));
+}
 
-    // The face into sceneTarget.
-    BeginTextureMode(sceneTarget);
-    ClearBackground(CLEAR_GREY);
-    drawBackground();
-    BeginMode3D(sceneCamera);
-    drawFaceplate();
-    drawPlugs();
-    for (int id = 1; id < CONTROL_COUNT; id++) drawControl(controls[id]);
-    EndMode3D();
-    EndTextureMode();
+#define SAME_FIELD(f) (std::memcmp(&a.f, &b.f, sizeof a.f) == 0)
 
-    // The plugs alone into plugTarget, so they can be laid over the labels.
-    BeginTextureMode(plugTarget);
-    BeginMode3D(sceneCamera);
-    ClearBackground(TRANSPARENT);
-    drawPlugs();
-    EndMode3D();
-    EndTextureMode();
+// The parts in which two states differ.
+static unsigned changedParts(const FrameState &a, const FrameState &b)
+{
+    unsigned parts = 0;
+    if (!SAME_FIELD(width) || !SAME_FIELD(height)) parts |= PART_SIZE;
+    if (!SAME_FIELD(values)) parts |= PART_VALUES;
+    if (!SAME_FIELD(heldKey)) parts |= PART_HELD;
+    if (!SAME_FIELD(cables)) parts |= PART_CABLES;
+    if (!SAME_FIELD(pulled)) parts |= PART_PULL;
+    if (!SAME_FIELD(device)) parts |= PART_DEVICE;
+    if (!SAME_FIELD(help)) parts |= PART_HELP;
+    if (!SAME_FIELD(hover)) parts |= PART_HOVER;
+    if (!SAME_FIELD(pointer)) parts |= PART_POINTER;
+    if (!SAME_FIELD(scopeY)) parts |= PART_SCOPE;
+    return parts;
+}
 
-    BeginDrawing();
-    ClearBackground(CLEAR_GREY);
-    drawTargetOutlined(sceneTarget, WHOLE);
-    drawScope();
+// The parts a layer shows: its own and those of every layer it copies.
+static unsigned layerParts(int layer)
+{
+    unsigned parts = layerRules[layer].parts;
+    for (int under : layerRules[layer].under)
+        if (under >= 0) parts |= layerParts(under);
+    return parts;
+}
+
+// Whether a layer's picture still shows the current state.
+static bool layerUpToDate(int layer)
+{
+    return (layerValid & (1u << layer)) && !(changedParts(drawnLayer[layer], current) & layerParts(layer));
+}
+
+// Grows r by where a control can be on screen in any pose: its model's box
+// turned any way about its origin, and its hit box (a key's outline).
+static void growByControl(Rectangle *r, bool *any, int id)
+{
+    const Control &c = controlTable()[id];
+    const BoundingBox &b = sceneModelBounds[c.kind == ControlKind::Jack ? MODEL_JACK : c.variant];
+    float scale = c.kind == ControlKind::Key ? 0.5f : 1.0f, reach = 0;
+    for (float x : {b.min.x, b.max.x})
+        for (float y : {b.min.y, b.max.y})
+            for (float z : {b.min.z, b.max.z}) reach = fmaxf(reach, scale * sqrtf(x * x + y * y + z * z));
+    for (int i = 0; i < 8; i++) {
+        Vector3 p = {c.position.x + ((i & 1) ? reach : -reach), c.position.y + ((i & 2) ? reach : -reach),
+                     c.position.z + ((i & 4) ? reach : -reach)};
+        Vector3 q = {(i & 1) ? c.bounds.max.x : c.bounds.min.x, (i & 2) ? c.bounds.max.y : c.bounds.min.y,
+                     (i & 4) ? c.bounds.max.z : c.bounds.min.z};
+        for (Vector3 corner : {p, q}) {
+            Vector2 s = GetWorldToScreen(corner, sceneCamera);
+            growRect(r, any, Rectangle{s.x - 4, s.y - 4, 8, 8});
+        }
+    }
+}
+
+// Grows r by a cable's plugs and, for the layers that draw it, its curve. The
+// curve from spline[1] to spline[2] stays inside the box of its four Bezier
+// points; the border stroke is 14 pixels wide.
+static void growByCable(Rectangle *r, bool *any, const CableShape &c, int plugModel, bool curve)
+{
+    if (!c.inUse) return;
+    growByModel(r, any, plugModel, c.fromPos, 1);
+    growByModel(r, any, plugModel, c.toPos, 1);
+    if (!curve) return;
+    const Vector2 *p = c.spline;
+    Vector2 bezier[4] = {p[1], {p[1].x + (p[2].x - p[0].x) / 6, p[1].y + (p[2].y - p[0].y) / 6},
+                         {p[2].x - (p[3].x - p[1].x) / 6, p[2].y - (p[3].y - p[1].y) / 6}, p[2]};
+    for (Vector2 q : bezier) growRect(r, any, Rectangle{q.x - 12, q.y - 12, 24, 24});
+}
+
+// The window area in which two states' pictures of the given parts can
+// differ, whole pixels with a margin for the outlines; false when that is the
+// whole window.
+static bool changedArea(const FrameState &a, const FrameState &b, unsigned parts, bool curves, Rectangle *area)
+{
+    if (parts & ~(PART_VALUES | PART_HELD | PART_CABLES | PART_PULL | PART_HOVER)) return false;
+    Rectangle r = {};
+    bool any = false;
+    if (parts & PART_VALUES)
+        for (int id = 1; id < CONTROL_COUNT; id++)
+            if (a.values[id] != b.values[id]) growByControl(&r, &any, id);
+    if (parts & PART_HELD)
+        for (int key : {a.heldKey, b.heldKey})
+            if (key > 0) growByControl(&r, &any, key);
+    if (parts & PART_HOVER)
+        for (int id : {a.hover, b.hover})
+            if (id != -1) growByControl(&r, &any, id);
+    if (parts & PART_CABLES)
+        for (int i = 0; i < CABLE_SLOTS; i++)
+            if (std::memcmp(&a.cables[i], &b.cables[i], sizeof a.cables[i]) != 0) {
+                growByCable(&r, &any, a.cables[i], MODEL_PLUG_INSERTED, curves);
+                growByCable(&r, &any, b.cables[i], MODEL_PLUG_INSERTED, curves);
+            }
+    if (parts & PART_PULL) {
+        growByCable(&r, &any, a.pulled, MODEL_PLUG, curves);
+        growByCable(&r, &any, b.pulled, MODEL_PLUG, curves);
+    }
+    if (!any) return false;
+    // Whole pixels, two more all round: an outline reaches one pixel beyond a shape.
+    float x0 = fmaxf(0, floorf(r.x) - 2), y0 = fmaxf(0, floorf(r.y) - 2);
+    float x1 = fminf((float)b.width, ceilf(r.x + r.width) + 2), y1 = fminf((float)b.height, ceilf(r.y + r.height) + 2);
+    if (x1 <= x0 || y1 <= y0) x1 = x0, y1 = y0;
+    *area = Rectangle{x0, y0, x1 - x0, y1 - y0};
+    return true;
+}
+
+static void markDrawn(int layer)
+{
+    layerValid |= 1u << layer;
+    drawnLayer[layer] = current;
+}
+
+// Copies a whole target to where we draw, replacing what was there, alpha
+// included: a straight copy, so a layer composed off screen lands exactly as if
+// it had been composed here.
+static void copyTarget(const RenderTexture2D &target)
+{
+    rlSetBlendFactors(RL_ONE, RL_ZERO, RL_FUNC_ADD);
+    BeginBlendMode(BLEND_CUSTOM);
+    drawTarget(target, WHOLE);
+    EndBlendMode();
+}
+
+// Labels, plugs, cables and icons: what lies over the scene and the scope.
+static void drawOverScene()
+{
     drawLabels();
     Rectangle plugs;
     if (plugArea(&plugs)) drawTargetOutlined(plugTarget, plugs);
@@ -120,7 +346,132 @@ void drawFrame()
     drawIcon(sceneTextures[TEX_LOGO], logoPos);
     drawIcon(sceneTextures[TEX_HELP], helpIconPos);
     drawIcon(sceneTextures[TEX_MIDI], midiIconPos);
-    if (inputState()->helpMode) drawHelpOverlay();
+}
+
+// The window from the scene and plug layers, every pass in layer order.
+static void composeFromScene()
+{
+    ClearBackground(CLEAR_GREY);
+    drawTargetOutlined(sceneTarget, WHOLE);
+    drawScope();
+    drawOverScene();
+    if (current.help) drawHelpOverlay();
+}
+
+// The window from the face layer: the scope's area is built again from the
+// base, so what lies over the scope covers it as in composeFromScene.
+static void composeFromFace()
+{
+    copyTarget(current.help ? helpTarget : faceTarget);
+    int x0 = (current.width - SCOPE_SIZE) / 2, top = 19, bottom = 121;
+    for (int16_t y : current.scopeY) {
+        if (y < top) top = y;
+        if (y > bottom) bottom = y;
+    }
+    // A trace line reaches a pixel past its end rows; keep a margin.
+    BeginScissorMode(x0 - 3, top - 3, SCOPE_SIZE + 7, bottom - top + 7);
+    copyTarget(baseTarget);
+    drawScope();
+    drawOverScene();
+    if (current.help) drawHelpTint();
+    EndScissorMode();
+    if (current.help) drawHelpHover();
+}
+
+static RenderTexture2D &layerTarget(int layer)
+{
+    switch (layer) {
+    case LAYER_SCENE: return sceneTarget;
+    case LAYER_PLUGS: return plugTarget;
+    case LAYER_HOVER: return hoverTarget;
+    case LAYER_BASE: return baseTarget;
+    case LAYER_FACE: return faceTarget;
+    default: return helpTarget;
+    }
+}
+
+// Renders a layer from the current state inside area, or whole when area is null.
+static void renderLayer(int layer, const Rectangle *area)
+{
+    BeginTextureMode(layerTarget(layer));
+    if (area) BeginScissorMode((int)area->x, (int)area->y, (int)area->width, (int)area->height);
+    switch (layer) {
+    case LAYER_SCENE:
+        ClearBackground(CLEAR_GREY);
+        drawBackground();
+        BeginMode3D(sceneCamera);
+        drawFaceplate();
+        drawPlugs();
+        for (int id = 1; id < CONTROL_COUNT; id++) drawControl(controlTable()[id]);
+        EndMode3D();
+        break;
+    case LAYER_PLUGS:  // the plugs alone, so they can be laid over the labels
+        ClearBackground(TRANSPARENT);
+        BeginMode3D(sceneCamera);
+        drawPlugs();
+        EndMode3D();
+        break;
+    case LAYER_HOVER:  // the hovered control alone, to show through the help tint in its own colours
+        ClearBackground(TRANSPARENT);
+        BeginMode3D(sceneCamera);
+        if (current.hover != -1) drawControl(controlTable()[current.hover]);
+        EndMode3D();
+        break;
+    case LAYER_BASE:
+        ClearBackground(CLEAR_GREY);
+        drawTargetOutlined(sceneTarget, WHOLE);
+        break;
+    case LAYER_FACE:
+        copyTarget(baseTarget);
+        drawOverScene();
+        break;
+    case LAYER_HELP:
+        copyTarget(faceTarget);
+        drawHelpTint();
+        break;
+    }
+    if (area) EndScissorMode();
+    EndTextureMode();
+    markDrawn(layer);
+}
+
+bool frameChanged()
+{
+    if (!windowValid) return true;
+    captureState(&current);
+    return changedParts(drawn, current) != 0;
+}
+
+void invalidateFrame() { windowValid = false; }
+
+void drawFrame()
+{
+    captureState(&current);
+    for (int layer = 0; layer < LAYER_COUNT; layer++) {
+        if (layer == LAYER_HOVER && (!current.help || current.hover == -1)) continue;  // not shown
+        if (layer == LAYER_HELP && !current.help) continue;
+        if (layerUpToDate(layer)) continue;
+        Rectangle area;
+        bool valid = layerValid & (1u << layer);
+        unsigned parts = changedParts(drawnLayer[layer], current) & layerParts(layer);
+        bool curves = layer == LAYER_FACE || layer == LAYER_HELP;
+        renderLayer(layer, valid && changedArea(drawnLayer[layer], current, parts, curves, &area) ? &area : nullptr);
+    }
+    BeginDrawing();
+    composeFromFace();
+    EndDrawing();
+    drawn = current;
+    windowValid = true;
+}
+
+void drawFrameUncached()
+{
+    captureState(&current);
+    renderLayer(LAYER_SCENE, nullptr);
+    renderLayer(LAYER_PLUGS, nullptr);
+    if (current.help && current.hover != -1) renderLayer(LAYER_HOVER, nullptr);
+    BeginDrawing();
+    composeFromScene();
     EndDrawing();
 }
 
@@ -220,48 +571,43 @@ void drawCables()
 
 void drawScope()
 {
-    int x0 = (GetScreenWidth() - 400) / 2;
+    int x0 = (current.width - SCOPE_SIZE) / 2;
     DrawRectangle(x0 - 1, 19, 402, 102, Color{200, 200, 200, 255});
     DrawLine(x0, 70, x0 + 400, 70, Color{255, 255, 255, 255});
-    // Oldest sample at the left; the ring may advance while we read, which only
-    // mixes a few newer samples into the oldest end of the trace.
-    int oldest = scopeOldestIndex();
-    int prevY = (int)(70.0f - 150.0f * scopeSample(oldest % SCOPE_SIZE));
-    for (int k = 0; k < SCOPE_SIZE - 1; k++) {
-        int y = (int)(70.0f - 150.0f * scopeSample((oldest + k + 1) % SCOPE_SIZE));
-        DrawLine(x0 + 1 + k, prevY, x0 + 2 + k, y, INK);
-        prevY = y;
-    }
+    for (int k = 0; k < SCOPE_SIZE - 1; k++) DrawLine(x0 + 1 + k, current.scopeY[k], x0 + 2 + k, current.scopeY[k + 1], INK);
     DrawRectangleLines(x0 - 1, 19, 402, 102, Color{130, 130, 130, 255});
 }
 
 void drawHelpOverlay()
 {
+    drawHelpTint();
+    drawHelpHover();
+}
+
+void drawHelpTint()
+{
     int w = GetScreenWidth(), h = GetScreenHeight();
     DrawRectangle(0, 0, w, h, HELP_TINT);
     Vector2 banner = MeasureTextEx(titleFont, HELP_BANNER, 20, 1);
     DrawTextEx(titleFont, HELP_BANNER, Vector2{w / 2.0f - banner.x / 2.0f, (float)(h - 64)}, 20, 1, INK);
+}
 
-    int hit = pickControl();
-    Vector2 tip = GetMousePosition();
+void drawHelpHover()
+{
+    int hit = current.hover;
+    Vector2 tip = current.pointer;
     tip.x += 20;
     tip.y += 20;
     if (hit != -1) {
         // The hovered control shows through the tint in its own colours.
         const Control &c = controlTable()[hit];
-        BeginTextureMode(plugTarget);
-        BeginMode3D(sceneCamera);
-        ClearBackground(TRANSPARENT);
-        drawControl(c);
-        EndMode3D();
-        EndTextureMode();
         Rectangle area;
         bool any = false;
         float scale = c.kind == ControlKind::Key ? 0.5f : 1.0f;
         growByModel(&area, &any, c.kind == ControlKind::Jack ? MODEL_JACK : c.variant, c.position, scale);
         // A knob turns inside its box's circle; a dipped key leans out of its box.
         area = Rectangle{area.x - 24, area.y - 24, area.width + 48, area.height + 48};
-        drawTarget(plugTarget, area);
+        drawTarget(hoverTarget, area);
         int boxHeight = drawTooltip(controlHelp[hit], tip.x, tip.y);
         tip.y += boxHeight + 10;
         drawTooltip(kindHelp[(int)c.kind], tip.x, tip.y);

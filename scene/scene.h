@@ -17,7 +17,7 @@ extern Texture2D sceneTextures[TEXTURE_COUNT];
 extern Model sceneModels[MODEL_COUNT];
 extern BoundingBox sceneModelBounds[MODEL_COUNT];  // each model's box, measured once at load
 extern Font labelFont, titleFont;
-extern RenderTexture2D sceneTarget, plugTarget;
+extern RenderTexture2D sceneTarget, plugTarget, baseTarget, faceTarget, hoverTarget, helpTarget;  // the cached layers (draw.cpp)
 extern Shader outlineShader;
 
 // ---- assets ----
@@ -43,8 +43,17 @@ void layoutScene();
 void layoutSceneSized(int width, int height);
 
 // ---- drawing ----
-// Draws one whole frame to the window.
+// Draws and presents one whole frame, composed from the cached layers; renders a layer again
+// only where what it shows changed.
 void drawFrame();
+// Whether drawFrame would now show anything different from the frame it drew last, or
+// invalidateFrame was called since (draws nothing; about a microsecond).
+bool frameChanged();
+// Makes frameChanged say yes until the next drawFrame (the window system lost the window's content).
+void invalidateFrame();
+// Draws and presents one whole frame with every layer rendered afresh and composed directly,
+// as before caching: the reference drawFrame must equal.
+void drawFrameUncached();
 // Draws the control labels, the panel headings and the MIDI device name.
 void drawLabels();
 // Draws the background picture over the whole target (2D).
@@ -63,9 +72,13 @@ void drawKey(const Control &c);
 void drawPlugs();
 // Draws every cable as a black-edged yellow curve (2D).
 void drawCables();
-// Draws the scope strip at the top of the window (2D).
+// Draws the scope strip at the top of the window from the trace the frame captured (2D).
 void drawScope();
-// Draws the help tint, banner, hovered control and tooltips (2D).
+// Draws the help tint, banner, hovered control (from its layer) and tooltips at the captured pointer (2D).
 void drawHelpOverlay();
+// Draws the help tint over the whole window and the banner (2D).
+void drawHelpTint();
+// Draws the hovered control from its layer and the tooltips at the captured pointer (2D).
+void drawHelpHover();
 // Draws one help box at (x, y) and returns its height in pixels.
 int drawTooltip(const HelpEntry &entry, float x, float y);

@@ -1,32 +1,146 @@
-// Prints how long drawFrame takes for the 800 window with five cables patched,
-// with help mode off and on, on a real X server with Mesa's software renderer.
+// Prints what a frame of the face costs for the 800 window with five cables
+// patched, on a real X server with Mesa's software renderer: wall time per
+// frame and the processor time the whole program spends on it (all threads, the
+// renderer's included), for a full redraw and for the cached frames the face
+// draws in each situation a user meets.
+#include <time.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 #include "midi/midi.h"
 #include "scene/scene.h"
 #include "synth/synth.h"
 #include "tests/support/desktop.h"
 #include "ui/ui.h"
+#include "rlgl.h"
 
-static void measure(const char *what, int frames)
+extern "C" void glFinish(void);
+
+static double cpuSeconds()
 {
-    for (int i = 0; i < 30; i++) drawFrame();  // warm up caches and the driver
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return (double)t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+// Times frames of draw after change (which is not timed) has moved the state on.
+static void measure(const char *what, int frames, const std::function<void(int)> &change,
+                    const std::function<void()> &draw)
+{
+    for (int i = 0; i < 20; i++) change(i), draw();  // warm up caches and the driver
     std::vector<double> ms;
     ms.reserve(frames);
+    double cpu = 0;
     for (int i = 0; i < frames; i++) {
-        double t0 = GetTime();
-        drawFrame();
+        change(20 + i);
+        double t0 = GetTime(), c0 = cpuSeconds();
+        draw();
+        cpu += cpuSeconds() - c0;
         ms.push_back((GetTime() - t0) * 1000.0);
     }
     std::sort(ms.begin(), ms.end());
     double sum = 0;
     for (double v : ms) sum += v;
-    double mean = sum / frames;
-    std::printf("frame %-28s mean %6.2f ms  median %6.2f ms  p95 %6.2f ms  max %6.2f ms  (%.0f frames/s)\n", what,
-                mean, ms[frames / 2], ms[frames * 95 / 100], ms.back(), 1000.0 / mean);
+    double mean = sum / frames, cpuMs = cpu * 1000.0 / frames;
+    std::printf("frame %-36s mean %6.2f ms  median %6.2f  p95 %6.2f  max %6.2f  cpu %6.2f ms  (%4.0f%% of a core at 60/s)\n",
+                what, mean, ms[frames / 2], ms[frames * 95 / 100], ms.back(), cpuMs, cpuMs * 60 / 10);
+}
+
+static void nothing(int) {}
+static void noCursor() {}
+static void noCursorAt(int, int) {}
+static const InputHooks hooks = {pickControlAt, noCursor, noCursorAt, noCursor};
+
+// The top of a control's hit box, on screen.
+static Vector2 controlAt(int id)
+{
+    const BoundingBox &b = controlTable()[id].bounds;
+    return GetWorldToScreen(Vector3{(b.min.x + b.max.x) / 2, b.max.y, (b.min.z + b.max.z) / 2}, sceneCamera);
+}
+
+static void mouse(Vector2 at, bool press, bool release)
+{
+    SetMousePosition((int)at.x, (int)at.y);
+    stepInput(MouseFrame{{0, 0}, at, press, false, release}, hooks);
+}
+
+// The scope as a held note moves it: about one frame's worth of sound.
+static void sound(int)
+{
+    static float buffer[735];
+    audioCallback(buffer, 735);
+}
+
+// A render texture's picture copied to the window's place, upright.
+static void copyWhole(const RenderTexture2D &t, bool blend)
+{
+    if (!blend) {
+        rlSetBlendFactors(RL_ONE, RL_ZERO, RL_FUNC_ADD);
+        BeginBlendMode(BLEND_CUSTOM);
+    }
+    DrawTextureRec(t.texture, Rectangle{0, 0, 800, -800}, Vector2{0, 0}, WHITE);
+    if (!blend) EndBlendMode();
+}
+
+// One drawing stage on its own, into an off-screen target, finished by the
+// renderer before the clock stops: milliseconds per run.
+static void stage(const char *what, const std::function<void()> &draw, bool threeD = false)
+{
+    static RenderTexture2D scratch = LoadRenderTexture(800, 800);
+    const int runs = 40;
+    double t0 = 0, c0 = 0;
+    for (int i = -5; i < runs; i++) {
+        if (i == 0) glFinish(), t0 = GetTime(), c0 = cpuSeconds();
+        BeginTextureMode(scratch);
+        if (threeD) BeginMode3D(sceneCamera);
+        draw();
+        if (threeD) EndMode3D();
+        EndTextureMode();
+    }
+    glFinish();
+    std::printf("stage %-46s %6.2f ms  cpu %6.2f ms\n", what, (GetTime() - t0) * 1000.0 / runs,
+                (cpuSeconds() - c0) * 1000.0 / runs);
+}
+
+// The passes a full redraw and a cached frame are made of, one by one.
+static void stages()
+{
+    const Control *controls = controlTable();
+    stage("background picture", [] { drawBackground(); });
+    stage("3D: faceplate, controls, plugs", [&] {
+        drawFaceplate();
+        drawPlugs();
+        for (int id = 1; id < CONTROL_COUNT; id++) drawControl(controls[id]);
+    }, true);
+    stage("3D: the same clipped to one knob's area", [&] {
+        BeginScissorMode(380, 150, 60, 60);
+        drawFaceplate();
+        drawPlugs();
+        for (int id = 1; id < CONTROL_COUNT; id++) drawControl(controls[id]);
+        EndScissorMode();
+    }, true);
+    stage("3D: plugs alone", [] { drawPlugs(); }, true);
+    stage("layer copied, blending", [] { copyWhole(sceneTarget, true); });
+    stage("layer copied, replacing (cached frame)", [] { copyWhole(faceTarget, false); });
+    stage("outline pass over the whole window", [] {
+        BeginShaderMode(outlineShader);
+        copyWhole(sceneTarget, true);
+        EndShaderMode();
+    });
+    stage("labels", [] { drawLabels(); });
+    stage("cables", [] { drawCables(); });
+    stage("scope", [] { drawScope(); });
+    stage("help tint and banner", [] { drawHelpTint(); });
+    double t0 = GetTime(), c0 = cpuSeconds();
+    for (int i = 0; i < 40; i++) {
+        BeginDrawing();
+        EndDrawing();
+    }
+    std::printf("stage %-46s %6.2f ms  cpu %6.2f ms\n", "swap of a frame with nothing drawn", (GetTime() - t0) * 1000.0 / 40,
+                (cpuSeconds() - c0) * 1000.0 / 40);
 }
 
 int main()
@@ -56,15 +170,44 @@ int main()
     std::printf("frame benchmark: 800 x 800 window, %d cables, LP_NUM_THREADS=%s\n", cables,
                 getenv("LP_NUM_THREADS") ? getenv("LP_NUM_THREADS") : "(Mesa default)");
 
-    measure("help mode off", 300);
-    // Hover the Cutoff knob so the overlay redraws a control and two tooltips.
     const Control &cutoff = controlTable()[4];
-    Vector3 centre = {(cutoff.bounds.min.x + cutoff.bounds.max.x) / 2, cutoff.bounds.max.y,
-                      (cutoff.bounds.min.z + cutoff.bounds.max.z) / 2};
-    Vector2 at = GetWorldToScreen(centre, sceneCamera);
-    SetMousePosition((int)at.x, (int)at.y);
+    Vector2 cutoffAt = controlAt(4);
+    drawFrame();
+    stages();
+    measure("full redraw, help mode off", 200, nothing, drawFrameUncached);
+    measure("cached, nothing changed", 300, nothing, drawFrame);
+    double t0 = GetTime();
+    int changed = 0;
+    for (int i = 0; i < 10000; i++) changed += frameChanged();
+    std::printf("frame %-36s %.4f ms a call (%d of 10000 said changed)\n", "frameChanged at rest",
+                (GetTime() - t0) * 1000.0 / 10000, changed);
+
+    midiPostNote(0x90, 57, 100);
+    measure("cached, a note sounding (scope)", 300, sound, drawFrame);
+    midiPostNote(0x80, 57, 0);
+    for (int i = 0; i < 200; i++) sound(i);
+
+    float start = cutoff.value;
+    measure("cached, a knob turning", 300, [&](int i) { controlTable()[4].value = (float)(i % 100) / 100.0f; }, drawFrame);
+    controlTable()[4].value = start;
+
+    mouse(controlAt(JACK_LFO_OUT), true, false);
+    measure("cached, a cable pulled", 300,
+            [](int i) { mouse(Vector2{300.0f + (float)(i % 200), 450.0f + (float)(i % 50)}, false, false); }, drawFrame);
+    mouse(Vector2{780, 780}, false, true);
+
     inputState()->helpMode = true;
-    measure("help mode on, over a knob", 300);
+    // The pointer sweeps over the top row of controls and the keys, a few pixels a frame.
+    const int sweep[] = {1, 2, 3, 4, 5, 30, 31, 32, 33, 34, JACK_LFO_OUT, 14, 15};
+    auto pointerMoving = [&](int i) {
+        int n = (int)(sizeof sweep / sizeof sweep[0]);
+        Vector2 p = controlAt(sweep[(i / 8) % n]);
+        SetMousePosition((int)p.x + i % 8, (int)p.y + i % 8);
+    };
+    measure("full redraw, help mode on, over a knob", 200, [&](int) { SetMousePosition((int)cutoffAt.x, (int)cutoffAt.y); },
+            drawFrameUncached);
+    measure("cached, help mode, pointer moving", 300, pointerMoving, drawFrame);
+    inputState()->helpMode = false;
 
     unloadSceneAssets();
     midiStop();

@@ -1,0 +1,258 @@
+// The cached face against a full redraw, in a real window on a private X server:
+// through a scripted session (knobs, keys, cables, help mode, MIDI notes) every
+// frame drawn from the cached layers must equal, pixel for pixel, the same state
+// drawn with every layer rendered afresh, and frameChanged must own up to every
+// change of the picture and to none at rest.
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+#include "midi/midi.h"
+#include "scene/scene.h"
+#include "synth/synth.h"
+#include "tests/support/desktop.h"
+#include "ui/ui.h"
+
+// Only these two from Xlib and GLFW's X11 side: their headers would bring macros
+// (None, Status) that clash with our own names.
+extern "C" struct _XDisplay *glfwGetX11Display(void);
+extern "C" int XSync(struct _XDisplay *display, int discard);
+
+// libportmidi keeps a few bytes per start for good (device names, the timer's block).
+extern "C" const char *__lsan_default_suppressions() { return "leak:libportmidi.so\n"; }
+
+namespace {
+
+desk::Display display;
+desk::Window window;
+int side = 800;
+
+// One window for the whole binary, 800 across unless MIRL_TEST_SIDE says otherwise.
+struct WindowEnv : ::testing::Environment {
+    void SetUp() override
+    {
+        if (const char *s = std::getenv("MIRL_TEST_SIDE")) side = std::atoi(s);
+        if (chdir(desk::sourceDir().c_str()) != 0) std::abort();  // graphics/ is found from here
+        display = desk::startDisplay(1024, 1024);
+        ASSERT_GE(display.number, 0) << "no X server";
+        setenv("DISPLAY", display.name().c_str(), 1);
+        SetTraceLogLevel(LOG_WARNING);
+        InitWindow(side, side, "Mirl layers");
+        midiStart();
+        resetSynth();
+        loadSceneAssets();
+        layoutScene();
+        ASSERT_TRUE(desk::findWindow(display, "Mirl layers", side, 10, &window));
+    }
+    // The window stays open until the process ends: closing it unloads the GL
+    // driver, which would leave its own allocations looking leaked.
+    void TearDown() override { midiStop(), desk::stopDisplay(display); }
+};
+const auto *env = ::testing::AddGlobalTestEnvironment(new WindowEnv);
+
+// What the window shows once the X server has taken the last swap.
+std::vector<uint32_t> windowPixels()
+{
+    XSync(glfwGetX11Display(), 0);
+    return desk::screenshot(display, window);
+}
+
+void noCursor() {}
+void noCursorAt(int, int) {}
+const InputHooks hooks = {pickControlAt, noCursor, noCursorAt, noCursor};
+enum { LEFT_DOWN = 1, RIGHT_DOWN = 2, LEFT_UP = 4 };
+
+// One frame of mouse input at a window point, the pointer moved there too.
+void input(Vector2 at, int buttons = 0, Vector2 delta = {0, 0})
+{
+    SetMousePosition((int)at.x, (int)at.y);
+    stepInput(MouseFrame{delta, at, (buttons & LEFT_DOWN) != 0, (buttons & RIGHT_DOWN) != 0, (buttons & LEFT_UP) != 0},
+              hooks);
+}
+
+// The top of a control's hit box, on screen.
+Vector2 at(int id)
+{
+    const BoundingBox &b = controlTable()[id].bounds;
+    return GetWorldToScreen(Vector3{(b.min.x + b.max.x) / 2, b.max.y, (b.min.z + b.max.z) / 2}, sceneCamera);
+}
+
+// Runs the audio callback for about a fifth of a second, as the stream would;
+// the scope takes one sample every 1024 in a buffer.
+void play()
+{
+    static float buffer[2048];
+    snapshotParams();  // the knob settings, as the program publishes them every frame
+    for (int i = 0; i < 4; i++) audioCallback(buffer, 2048);
+}
+
+// The number of differing pixels and where the first one is.
+::testing::AssertionResult samePicture(const std::vector<uint32_t> &got, const std::vector<uint32_t> &want)
+{
+    if (got.size() != want.size()) return ::testing::AssertionFailure() << "sizes differ";
+    int n = 0, first = -1;
+    for (size_t i = 0; i < got.size(); i++)
+        if (got[i] != want[i]) n++, first = first < 0 ? (int)i : first;
+    if (n == 0) return ::testing::AssertionSuccess();
+    char where[96];
+    std::snprintf(where, sizeof where, "%d pixels differ, first at (%d, %d): %06x, full redraw %06x", n, first % side,
+                  first / side, got[first], want[first]);
+    return ::testing::AssertionFailure() << where;
+}
+
+std::vector<uint32_t> lastPicture;
+int steps, changedSteps;  // checked, and those whose picture changed
+
+// After some input: the frame drawn from the cache, then once more at rest
+// (which builds the composed layers), both against the full redraw; and
+// frameChanged said yes exactly when the picture changed or a redraw was asked.
+void check(const char *what, bool redrawAsked = false)
+{
+    SCOPED_TRACE(what);
+    bool announced = frameChanged();
+    drawFrame();
+    std::vector<uint32_t> cached = windowPixels();
+    drawFrameUncached();
+    std::vector<uint32_t> full = windowPixels();
+    EXPECT_TRUE(samePicture(cached, full)) << "the frame right after the input";
+    if (!lastPicture.empty() && full != lastPicture) {
+        changedSteps++;
+        EXPECT_TRUE(announced) << "the picture changed but frameChanged said no";
+    } else if (!lastPicture.empty() && !redrawAsked) {
+        EXPECT_FALSE(announced) << "a frame drawn for nothing";
+    }
+    EXPECT_FALSE(frameChanged()) << "nothing changed since the last frame";
+    drawFrame();
+    EXPECT_TRUE(samePicture(windowPixels(), full)) << "the next frame, at rest";
+    lastPicture = full;
+    steps++;
+}
+
+TEST(Layers, CachedFramesEqualFullRedrawsThroughASession)
+{
+    check("start");
+    // The outline pass reads no further than the window's edges: the top and
+    // bottom rows are as light as their neighbours.
+    auto rowLight = [](int y) {
+        long sum = 0;
+        for (int x = 0; x < side; x++) {
+            uint32_t c = lastPicture[(size_t)y * side + x];
+            sum += (c >> 16 & 0xFF) + (c >> 8 & 0xFF) + (c & 0xFF);
+        }
+        return sum / side;
+    };
+    EXPECT_GE(rowLight(0), rowLight(1) - 3);
+    EXPECT_GE(rowLight(side - 1), rowLight(side - 2) - 3);
+    invalidateFrame();
+    EXPECT_TRUE(frameChanged()) << "the window system asked for the picture again";
+    check("redrawn on request", true);
+
+    // A knob turned up in three frames, then reset with a right click.
+    Vector2 cutoff = at(4), empty = {side - 60.0f, side - 150.0f};
+    input(cutoff, LEFT_DOWN);
+    check("knob grabbed");
+    for (int i = 0; i < 3; i++) {
+        input(cutoff, 0, Vector2{0, -40});
+        check("knob turning");
+    }
+    input(cutoff, LEFT_UP);
+    check("knob let go");
+    input(cutoff, RIGHT_DOWN);
+    check("knob reset");
+
+    // A key held, glided onto its neighbour and across to empty table, let go.
+    input(at(30), LEFT_DOWN);
+    check("key held");
+    input(at(31));
+    check("glided to the next key");
+    input(empty);
+    check("glided off the keys");
+    input(empty, LEFT_UP);
+    check("key let go");
+
+    // Cables: pulled across the table and patched, pulled and dropped, removed.
+    input(at(JACK_LFO_OUT), LEFT_DOWN);
+    check("cable grabbed");
+    input(Vector2{side / 2.0f, side / 2.0f});
+    check("cable pulled");
+    input(at(17));
+    check("cable over the input");
+    input(at(17), LEFT_UP);
+    check("cable patched");
+    input(at(JACK_ENV_OUT), LEFT_DOWN);
+    input(at(14));
+    input(at(14), LEFT_UP);
+    check("second cable patched");
+    input(at(JACK_LFO_OUT), LEFT_DOWN);
+    input(empty);
+    check("third cable pulled");
+    input(empty, LEFT_UP);
+    check("third cable dropped on the table");
+    input(at(17), RIGHT_DOWN);
+    check("first cable removed");
+
+    // Help mode over every kind of control, moving within one and onto the next.
+    input(Vector2{helpIconPos.x + 16, helpIconPos.y + 16}, LEFT_DOWN);
+    input(Vector2{helpIconPos.x + 16, helpIconPos.y + 16}, LEFT_UP);
+    check("help on");
+    for (int id : {4, 5, (int)JACK_LFO_OUT, 14, 30, 31}) {
+        input(at(id));
+        check("help over a control");
+        input(Vector2{at(id).x + 2, at(id).y + 1});
+        check("pointer moved within it");
+    }
+    input(empty);
+    check("help over empty table");
+    midiPostNote(0x90, 48, 127);
+    play();
+    check("the trace moving under the help tint");
+    midiPostNote(0x80, 48, 0);
+    input(empty, LEFT_DOWN);
+    input(empty, LEFT_UP);
+    check("help off");
+    // The face changes while help is off; help mode shows the new face.
+    input(at(5), LEFT_DOWN);
+    input(at(5), 0, Vector2{0, 60});
+    input(at(5), LEFT_UP);
+    check("another knob turned");
+    input(Vector2{helpIconPos.x + 16, helpIconPos.y + 16}, LEFT_DOWN);
+    input(Vector2{helpIconPos.x + 16, helpIconPos.y + 16}, LEFT_UP);
+    check("help on again");
+    input(empty, LEFT_DOWN);
+    input(empty, LEFT_UP);
+
+    // MIDI notes move the scope and nothing else; a held key shows with it.
+    midiPostNote(0x90, 60, 100);
+    play();
+    check("a MIDI note sounding");
+    play();
+    check("still sounding");
+    // A cable held with its plug across the scope's left edge, where what lies
+    // over the scope meets what lies beside it, while the trace moves.
+    Vector2 edge = {(side - SCOPE_SIZE) / 2.0f - 1, 90};
+    input(at(JACK_ENV_OUT), LEFT_DOWN);
+    input(edge);
+    check("cable pulled to the scope");
+    play();
+    check("the trace moving beside its plug");
+    input(edge, LEFT_UP);
+    input(at(32), LEFT_DOWN);
+    play();
+    check("a key held with it");
+    input(at(32), LEFT_UP);
+    midiPostNote(0x80, 60, 0);
+    for (int i = 0; i < 30; i++) play();
+    check("notes released");
+
+    EXPECT_GE(changedSteps, 30) << "of " << steps << ": the session should change the picture at almost every step";
+    if (side != 800) return;  // else all of this again in the small window
+    std::string out = desk::tempDir("layers-small") + "/out.txt";
+    desk::Process p = desk::spawn({std::filesystem::read_symlink("/proc/self/exe").string()}, {"MIRL_TEST_SIDE=600"},
+                                  desk::sourceDir(), out);
+    ASSERT_TRUE(desk::waitExit(p, 300));
+    EXPECT_EQ(p.exitCode, 0) << desk::readFile(out);
+}
+
+}  // namespace
