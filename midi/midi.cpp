@@ -29,6 +29,7 @@ static PmEvent midiReadBuffer[MIDI_READ_SIZE];         // timer thread only
 // Notes the open device has sounded and not yet let go, one bit per channel
 // for each note number, as far as the queue took them. A device closed with
 // keys down never sends their note-offs, so closing sends them in its place.
+// Only the poll and the close touch it, both holding midiLock.
 static uint16_t midiHeldNotes[128];
 
 // Serialises the queue's two writers and keeps a poll off a stream being opened or closed.
