@@ -97,6 +97,11 @@ static int parseScript(const char *path)
     char chunk[4096];
     size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, got);
+    if (std::ferror(f)) {   // a folder opens but does not read
+        std::fprintf(stderr, "mirl-render: cannot read script %s: %s\n", path, std::strerror(errno));
+        std::fclose(f);
+        return 2;
+    }
     std::fclose(f);
 
     Control *controls = controlTable();
