@@ -131,6 +131,7 @@ struct Case {
     bool noScript = false;
     long fileLimit = 0;              // largest file the run may write, bytes (0: no limit)
     int wantStatus = -1;             // when one status is the only right answer
+    const char *says = "";           // and what the message must say
 };
 
 struct Child {
@@ -175,6 +176,7 @@ std::string judge(const Case &c, const Child &run, int raw)
     if (!WIFEXITED(raw)) return why + "killed by signal " + std::to_string(WTERMSIG(raw));
     int status = WEXITSTATUS(raw);
     if (status > 2 || (c.wantStatus >= 0 && status != c.wantStatus)) why += "exit status " + std::to_string(status) + "; ";
+    if (errors.find(c.says) == std::string::npos) why += std::string("no \"") + c.says + "\"; ";
     if (status != 0) {
         if (access(wav.c_str(), F_OK) == 0) why += "left a file behind; ";
         if (errors.find("mirl-render: ") == std::string::npos && errors.find("usage: mirl-render") == std::string::npos)
@@ -199,24 +201,25 @@ std::string judge(const Case &c, const Child &run, int raw)
 std::vector<Case> cases(size_t count)
 {
     std::vector<Case> all = {
-        {{"SCRIPT", "OUT"}, "", false, 0, 2},                                      // an empty file
-        {{"SCRIPT", "OUT"}, "", true, 0, 2},                                       // no file at all
-        {{"/tmp", "OUT"}, "", true, 0, 2},                                         // a folder
-        {{"SCRIPT", "/nonexistent-dir/x.wav"}, "0 on 60 1\n10 end\n", false, 0, 1},
-        {{"SCRIPT", "/tmp"}, "0 on 60 1\n10 end\n", false, 0, 1},
-        {{"SCRIPT", "OUT"}, "0 on 60 100\n2000 end\n", false, 64 * 1024, 1},     // the disk fills up half-way
-        {{"SCRIPT", "OUT"}, "0 on 60 100\n2147483647 end\n", false, 0, 2},
-        {{"SCRIPT", "OUT"}, "0 on 60 100\n3600001 end\n", false, 0, 2},
-        {{"SCRIPT", "OUT"}, "-1 end\n", false, 0, 2},
-        {{"SCRIPT", "OUT"}, "0 knob 1 nan\n0 end\n", false, 0, 2},
-        {{"SCRIPT", "OUT"}, "0 knob 1 -inf\n0 end\n", false, 0, 2},
-        {{"SCRIPT", "OUT"}, "0 knob 1 1e999\n0 end\n", false, 0, 2},
-        {{}, "", true, 0, 2},
-        {{"SCRIPT"}, "0 end\n", false, 0, 2},
-        {{"SCRIPT", "OUT", "extra"}, "0 end\n", false, 0, 2},
-        {{"--frames"}, "", true, 0, 2},
-        {{"--frames", "0", "SCRIPT", "OUT"}, "0 end\n", false, 0, 2},
-        {{"--frames", "1048577", "SCRIPT", "OUT"}, "0 end\n", false, 0, 2},
+        {{"SCRIPT", "OUT"}, "", false, 0, 2, "no end line"},                       // an empty file
+        {{"SCRIPT", "OUT"}, "", true, 0, 2, "cannot read script"},                 // no file at all
+        {{"/tmp", "OUT"}, "", true, 0, 2, "cannot read script /tmp"},              // a folder
+        {{"SCRIPT", "/nonexistent-dir/x.wav"}, "0 on 60 1\n10 end\n", false, 0, 1, "cannot write"},
+        {{"SCRIPT", "/tmp"}, "0 on 60 1\n10 end\n", false, 0, 1, "cannot write"},
+        {{"SCRIPT", "OUT"}, "0 on 60 100\n2000 end\n", false, 64 * 1024, 1, "cannot write"},   // the disk fills up
+        {{"SCRIPT", "OUT"}, "0 on 60 100\n2147483647 end\n", false, 0, 2, ":2: bad time"},
+        {{"SCRIPT", "OUT"}, "0 on 60 100\n3600001 end\n", false, 0, 2, ":2: bad time"},
+        {{"SCRIPT", "OUT"}, "-1 end\n", false, 0, 2, ":1: bad time"},
+        {{"SCRIPT", "OUT"}, "0 knob 1 nan\n0 end\n", false, 0, 2, ":1: bad number"},
+        {{"SCRIPT", "OUT"}, "0 knob 1 -inf\n0 end\n", false, 0, 2, ":1: bad number"},
+        {{"SCRIPT", "OUT"}, "0 knob 1 1e999\n0 end\n", false, 0, 2, ":1: bad number"},
+        {{}, "", true, 0, 2, "usage"},
+        {{"SCRIPT"}, "0 end\n", false, 0, 2, "usage"},
+        {{"SCRIPT", "OUT", "extra"}, "0 end\n", false, 0, 2, "usage"},
+        {{"--frames"}, "", true, 0, 2, "--frames needs"},
+        {{"--frames", "0", "SCRIPT", "OUT"}, "0 end\n", false, 0, 2, "--frames needs"},
+        {{"--frames", "1048577", "SCRIPT", "OUT"}, "0 end\n", false, 0, 2, "--frames needs"},
+        {{"--frames", "1048576", "SCRIPT", "OUT"}, "0 on 60 100\n0 on 90 127\n3000 end\n", false, 0, 0},
     };
     Rng r{20261208};
     const char *frames[] = {"1", "3", "511", "4096", "1048576", "-5", "nan", "", "99999999999999999999"};
