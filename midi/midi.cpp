@@ -13,6 +13,7 @@
 #include <porttime.h>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include "midi/pm_queue.h"
 
@@ -25,6 +26,11 @@ static const PmDeviceInfo *midiDeviceInfo = nullptr;   // its description, for t
 static int midiDeviceId = -1;                          // its PortMidi id, -1 when none
 static void *midiQueue = nullptr;                      // poll and keys -> audio thread
 static PmEvent midiReadBuffer[MIDI_READ_SIZE];         // timer thread only
+// Notes the open device has sounded and not yet let go, one bit per channel
+// for each note number, as far as the queue took them. A device closed with
+// keys down never sends their note-offs, so closing sends them in its place.
+// Only the poll and the close touch it, both holding midiLock.
+static uint16_t midiHeldNotes[128];
 
 // Serialises the queue's two writers and keeps a poll off a stream being opened or closed.
 static std::mutex midiLock;
@@ -41,6 +47,12 @@ static bool isInput(int id)
 {
     const PmDeviceInfo *info = deviceInfo(id);
     return info && info->input;
+}
+
+// Packs the low 8 bits of status and the two data bytes into a PortMidi message.
+static PmMessage packMessage(int status, int data1, int data2)
+{
+    return (status & 0xFF) | ((data1 & 0xFF) << 8) | ((data2 & 0xFF) << 16);
 }
 
 // Prints one "queue overflowed" line for every overflow taken since the last call.
@@ -117,12 +129,35 @@ void midiOpenDevice(int id)
     }
 }
 
+// Keeps midiHeldNotes in step with one message the queue accepted from the device.
+static void trackHeldNote(PmMessage message)
+{
+    int status = Pm_MessageStatus(message), note = Pm_MessageData1(message) & 0x7F, channel = status & 0x0F;
+    bool on = (status & 0xF0) == 0x90 && Pm_MessageData2(message) != 0;
+    if (status == 0xFC) std::memset(midiHeldNotes, 0, sizeof midiHeldNotes);   // Stop lets every voice go
+    else if (on) midiHeldNotes[note] |= (uint16_t)(1u << channel);
+    else if ((status & 0xF0) == 0x80 || (status & 0xF0) == 0x90) midiHeldNotes[note] &= (uint16_t)~(1u << channel);
+}
+
+// Posts a note-off for every note the device still holds, stamped now, and forgets them.
+static void releaseHeldNotes()
+{
+    for (int note = 0; note < 128; note++)
+        for (int channel = 0; channel < 16; channel++)
+            if (midiHeldNotes[note] >> channel & 1) {
+                PmEvent event{packMessage(0x80 | channel, note, 0), Pt_Time()};
+                Pm_Enqueue(midiQueue, &event);
+            }
+    std::memset(midiHeldNotes, 0, sizeof midiHeldNotes);
+}
+
 void midiCloseDevice()
 {
     std::lock_guard<std::mutex> hold(midiLock);
     if (midiStream) {
         Pm_Close(midiStream);
         midiStream = nullptr;
+        releaseHeldNotes();
     }
     midiDeviceInfo = nullptr;
     midiDeviceId = -1;
@@ -139,12 +174,6 @@ void midiNextDevice()
 const char *midiDeviceName()
 {
     return midiDeviceInfo ? midiDeviceInfo->name : nullptr;
-}
-
-// Packs the low 8 bits of status and the two data bytes into a PortMidi message.
-static PmMessage packMessage(int status, int data1, int data2)
-{
-    return (status & 0xFF) | ((data1 & 0xFF) << 8) | ((data2 & 0xFF) << 16);
 }
 
 void midiPostNote(int status, int data1, int data2)
@@ -192,5 +221,6 @@ void midiPoll(int32_t, void *)
     if (!midiStream) return;
     int n = Pm_Read(midiStream, midiReadBuffer, MIDI_READ_SIZE);
     // A negative count is a read error: nothing is posted, the next poll tries again.
-    for (int i = 0; i < n; i++) Pm_Enqueue(midiQueue, &midiReadBuffer[i]);
+    for (int i = 0; i < n; i++)
+        if (Pm_Enqueue(midiQueue, &midiReadBuffer[i]) == pmNoError) trackHeldNote(midiReadBuffer[i].message);
 }

@@ -6,7 +6,7 @@
 
 // Brings up PortMidi, the queue and the 15 ms poll; lists devices and opens the first input.
 void midiStart();
-// Closes the device, stops the timer, destroys the queue and shuts PortMidi down.
+// Closes the device (releasing its held notes), stops the timer, destroys the queue and shuts PortMidi down.
 void midiStop();
 // Closes the open device and opens the next input device after it, wrapping around.
 void midiNextDevice();
@@ -29,5 +29,5 @@ void midiListDevices();
 int midiFindInput(int after);
 // Prints the device banner and opens the device as the input; on failure nothing is open.
 void midiOpenDevice(int id);
-// Closes the open input, if any; afterwards no device is open.
+// Closes the open input, if any, and posts a note-off for each note it left held; afterwards no device is open.
 void midiCloseDevice();

@@ -5,7 +5,7 @@
 // note lines go through the note queue with their own timestamps, and the
 // audio callback computes buffers of N frames (512 unless told otherwise).
 // Writes 32-bit float mono 44100 Hz WAV. Bad input: exit 2, no file written;
-// an unwritable file: exit 1.
+// an unwritable file: exit 1, and no partly written file is left behind.
 #include <sndfile.h>
 #include <cctype>
 #include <cerrno>
@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 #include "midi/midi.h"
@@ -31,6 +32,10 @@ struct Line {
 };
 
 static std::vector<Line> script;
+
+// The latest time a line may have: an hour of sound. A slip of a few digits
+// must not ask for days of rendering and a file larger than WAV can hold.
+static const long long MAX_MS = 3600000;
 
 // Prints one fault of the script and returns the exit status for bad input.
 static int fault(const char *path, int number, const char *what, const std::string &word)
@@ -85,6 +90,11 @@ static int parseScript(const char *path)
     char chunk[4096];
     size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, got);
+    if (std::ferror(f)) {   // a folder opens but does not read
+        std::fprintf(stderr, "mirl-render: cannot read script %s: %s\n", path, std::strerror(errno));
+        std::fclose(f);
+        return 2;
+    }
     std::fclose(f);
 
     Control *controls = controlTable();
@@ -103,7 +113,7 @@ static int parseScript(const char *path)
         if (ended) return fault(path, number, "nothing may follow the end line", w[0]);
         Line line{};
         line.number = number;
-        if (!readInt(w[0], 0x7FFFFFFF, line.ms)) return fault(path, number, "bad time (milliseconds, a whole number from 0)", w[0]);
+        if (!readInt(w[0], MAX_MS, line.ms)) return fault(path, number, "bad time (milliseconds, a whole number from 0 to 3600000)", w[0]);
         if (line.ms < lastMs) return fault(path, number, "time goes backwards", w[0]);
         lastMs = line.ms;
         if (w.size() < 2) return fault(path, number, "missing command", "");
@@ -233,6 +243,9 @@ int main(int argc, char **argv)
     if (sf_close(wav) != 0) writeFailed = true;
     if (writeFailed) {
         std::fprintf(stderr, "mirl-render: cannot write %s\n", outPath);
+        // A cut-off WAV would pass for a whole one; a device or pipe is not ours to remove.
+        struct stat st;
+        if (stat(outPath, &st) == 0 && S_ISREG(st.st_mode)) std::remove(outPath);
         return 1;
     }
     return 0;
