@@ -174,7 +174,7 @@ TEST(Assets, GeneratorsReproduceTheCommittedFiles)
 {
     std::string out = desk::tempDir("assets-regen"), src = desk::sourceDir();
     ASSERT_EQ(desk::run({std::string(MIRL_BINARY_DIR) + "/tools/assetgen/mirl-assetgen", out}), 0);
-    EXPECT_EQ(std::distance(fs::directory_iterator(out + "/graphics"), fs::directory_iterator()), 21);
+    EXPECT_EQ(std::distance(fs::directory_iterator(out + "/graphics"), fs::directory_iterator()), 22);
     for (const auto &e : fs::directory_iterator(out + "/graphics"))
         EXPECT_EQ(desk::readFile(e.path().string()), desk::readFile(src + "/graphics/" + e.path().filename().string()))
             << e.path().filename();
