@@ -4,6 +4,7 @@
 // framing holds before libsmf reads it, choosing what to play, and refusing
 // what cannot be played sensibly.
 #include "midifile.h"
+#include <glib.h>   // before smf.h, which includes it inside extern "C"
 #include <smf.h>
 #include <cerrno>
 #include <cmath>
@@ -60,7 +61,8 @@ static std::string framingFault(const std::vector<unsigned char> &b)
     if (b.size() < 14 || std::memcmp(b.data(), "MThd", 4) != 0) return "not a MIDI file";
     unsigned headerLength = bigEndian(b, 4, 4);
     if (headerLength < 6 || headerLength > b.size() - 8) return "the header is cut short";
-    unsigned tracksDeclared = bigEndian(b, 10, 2), tracksFound = 0;
+    unsigned format = bigEndian(b, 8, 2), tracksDeclared = bigEndian(b, 10, 2), tracksFound = 0;
+    if (format > 1) return "MIDI file format " + std::to_string(format) + " holds separate songs; only formats 0 and 1 play";
     size_t pos = 8 + (size_t)headerLength;
     while (pos < b.size()) {
         if (b.size() - pos < 8) return "the file ends inside a chunk header";
@@ -128,8 +130,11 @@ int readSong(const char *path, std::vector<SongEvent> &events)
     g_log_set_default_handler(keepLibraryMessage, nullptr);
     smf_t *smf = smf_load_from_memory(bytes.data(), (int)bytes.size());
     if (!smf) return refuse(path, "not a readable MIDI file" + (libraryComplaint.empty() ? "" : " (" + libraryComplaint + ")"));
-    if (smf->format != 0 && smf->format != 1) fault = "MIDI file format " + std::to_string(smf->format) + " holds separate songs; only formats 0 and 1 play";
     events.clear();
+    // Loaded from memory, libsmf's merge of the tracks starts out of step and
+    // can hand back a later tick of one track before an earlier one of
+    // another; rewinding sets every track's next event afresh.
+    smf_rewind(smf);
     for (smf_event_t *e = fault.empty() ? smf_get_next_event(smf) : nullptr; e; e = smf_get_next_event(smf)) {
         const unsigned char *b = e->midi_buffer;
         // Channel messages only: meta events (tempo, names, end of track) and system exclusive play nothing.
