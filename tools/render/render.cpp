@@ -253,7 +253,7 @@ int main(int argc, char **argv)
     Control *controls = controlTable();
     for (int id = 1; id < CONTROL_COUNT; id++) controls[id].value = controls[id].defaultValue;
 
-    long long total = 0;   // frames to render; a song runs on until it is quiet
+    long long total = 0;   // frames to render at most
     if (songPath) {
         if (patchPath) {
             int status = parseScript(patchPath, true);
@@ -264,14 +264,14 @@ int main(int argc, char **argv)
         int status = readSong(songPath, song);
         if (status != 0) return status;
         for (const SongEvent &e : song) script.push_back({e.ms, CMD_RAW, e.status, e.data1, e.data2, 0, 0});
+        long long lastMs = script.empty() ? 0 : script.back().ms;
+        total = ((lastMs + MAX_TAIL_MS) * 441 + 5) / 10;
     } else {
         int status = parseScript(argv[arg]);
         if (status != 0) return status;
         long long endMs = script.back().ms;
         total = (endMs * 441 + 5) / 10;   // round(end ms x 44.1)
     }
-    long long lastMs = script.empty() ? 0 : script.back().ms;
-    long long cap = ((lastMs + MAX_TAIL_MS) * 441 + 5) / 10;
 
     SF_INFO info{};
     info.samplerate = SAMPLE_RATE;
@@ -292,16 +292,12 @@ int main(int argc, char **argv)
     size_t next = 0;
     long long done = 0;
     bool writeFailed = false;
-    auto more = [&] {
-        if (!songPath) return done < total;
-        return done < cap && (next < script.size() || anyVoiceSounds());
-    };
-    while (more() && !writeFailed) {
+    while (done < total && !writeFailed) {
+        // A song ends when every event is played and the last release has died away.
+        if (songPath && next == script.size() && !anyVoiceSounds()) break;
         // Every line due at or before this buffer's start time, in order.
         while (next < script.size() && script[next].ms * SAMPLE_RATE <= done * 1000) apply(script[next++]);
-        long long n = bufferFrames;
-        if (!songPath && total - done < n) n = total - done;
-        if (songPath && cap - done < n) n = cap - done;
+        long long n = total - done < bufferFrames ? total - done : bufferFrames;
         audioCallback(buffer.data(), (unsigned int)n);
         if (sf_writef_float(wav, buffer.data(), n) != n) writeFailed = true;
         done += n;
