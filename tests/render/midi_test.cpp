@@ -144,6 +144,7 @@ TEST(RenderMidi, BadFilesAreRefusedWithOneLineAndNoSound)
         {midiFile(0, 480, {{{0, {0xFF, 0x51, 3, 0xFF, 0xFF, 0xFF}}, {0, {0x90, 60, 100}}, {200000, {0x80, 60, 0}}}}), "longer than an hour"},
         {midiFile(0, 480, {{{0, {60, 100}}}}), "data byte where a status byte belongs"},
         {midiFile(2, 480, format1), "format 2"},
+        {good.substr(0, 18) + bigEndian(7, 4) + good.substr(22, 7), "without its End of Track"},
         {good.substr(0, 10) + bigEndian(2, 2) + good.substr(12), "names 2 tracks"}};
     for (const auto &[bytes, says] : bad) {
         Outcome r = song(bytes);

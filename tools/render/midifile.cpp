@@ -107,6 +107,7 @@ static std::string framingFault(const std::vector<unsigned char> &b)
             if (type == 0x2F) ended = true;
             at += size;
         }
+        if (!ended) return "a track without its End of Track";
     }
     if (tracksFound == 0) return "no tracks";
     if (tracksFound != tracksDeclared) return "the header names " + std::to_string(tracksDeclared) + " tracks, the file holds " + std::to_string(tracksFound);
@@ -135,12 +136,12 @@ int readSong(const char *path, std::vector<SongEvent> &events)
     // can hand back a later tick of one track before an earlier one of
     // another; rewinding sets every track's next event afresh.
     smf_rewind(smf);
-    for (smf_event_t *e = fault.empty() ? smf_get_next_event(smf) : nullptr; e; e = smf_get_next_event(smf)) {
+    for (smf_event_t *e = smf_get_next_event(smf); e; e = smf_get_next_event(smf)) {
         const unsigned char *b = e->midi_buffer;
         // Channel messages only: meta events (tempo, names, end of track) and system exclusive play nothing.
         if (e->midi_buffer_length < 2 || b[0] < 0x80 || b[0] > 0xEF) continue;
         if (!std::isfinite(e->time_seconds) || e->time_seconds < 0 || e->time_seconds > MAX_SONG_SECONDS) {
-            fault = "an event at " + std::to_string((long long)e->time_seconds) + " s: longer than an hour, an absurd tempo";
+            fault = "an event at " + std::to_string((long long)e->time_seconds) + " s, longer than an hour: an absurd tempo";
             break;
         }
         // The time a script line would hold: the whole millisecond nearest the event.
