@@ -60,6 +60,7 @@ std::vector<uint32_t> face(const std::string &exe, const std::string &cwd)
     EXPECT_FALSE(pixels.empty()) << exe << " showed no window:\n" << desk::readFile(log);
     desk::stop(m.proc);
     desk::stopDisplay(d);
+    fs::remove_all(fs::path(log).parent_path());
     return pixels;
 }
 
