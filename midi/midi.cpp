@@ -86,6 +86,22 @@ void midiStop()
     Pm_Terminate();
 }
 
+void midiStartQueue()
+{
+    // No Pm_Initialize: that looks for devices, and the system's MIDI layer
+    // may print about what it cannot open. The queue and the clock need neither.
+    midiQueue = Pm_QueueCreate(MIDI_QUEUE_SIZE, sizeof(PmEvent));
+    Pt_Start(MIDI_POLL_MS, nullptr, nullptr);
+}
+
+void midiStopQueue()
+{
+    Pt_Stop();
+    reportOverflows();
+    Pm_QueueDestroy(midiQueue);
+    midiQueue = nullptr;
+}
+
 void midiListDevices()
 {
     std::printf("----------Midi input device list----------\n");

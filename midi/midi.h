@@ -8,6 +8,10 @@
 void midiStart();
 // Closes the device (releasing its held notes), stops the timer, destroys the queue and shuts PortMidi down.
 void midiStop();
+// Brings up only the queue and the clock, with no devices and no poll (offline rendering).
+void midiStartQueue();
+// Stops the clock and destroys the queue that midiStartQueue made.
+void midiStopQueue();
 // Closes the open device and opens the next input device after it, wrapping around.
 void midiNextDevice();
 // Returns the name of the open input device, or nullptr when none is open.

@@ -21,7 +21,8 @@ extern RenderTexture2D sceneTarget, plugTarget, baseTarget, faceTarget, hoverTar
 extern Shader outlineShader;
 
 // ---- assets ----
-// Prints every asset file that is missing or unreadable; returns how many there are.
+// Picks the artwork folder (graphics/ here, else the installed one beside the program);
+// when neither has every file, prints each one lacking and returns how many.
 int reportMissingSceneFiles();
 // Loads textures, models, fonts, render targets and the outline shader (needs the window).
 void loadSceneAssets();

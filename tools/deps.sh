@@ -13,7 +13,8 @@ pkgs=(build-essential cmake pkg-config git dpkg-dev debian-archive-keyring
       libxkbcommon-dev libgl-dev libglvnd-dev libgl1-mesa-dri libasound2-dev
       libpulse-dev libportmidi-dev libsndfile1-dev zlib1g-dev
       libgtest-dev libgmock-dev libbenchmark-dev
-      xvfb xdotool x11-utils pulseaudio pulseaudio-utils sox fonts-dejavu-core fonts-dejavu-extra)
+      xvfb xdotool x11-utils pulseaudio pulseaudio-utils sox fonts-dejavu-core fonts-dejavu-extra
+      libsmf-dev desktop-file-utils)
 
 missing=()
 for p in "${pkgs[@]}"; do

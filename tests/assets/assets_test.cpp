@@ -1,6 +1,7 @@
 // The face's artwork as the program loads it, in a real raylib window on a
 // private X server, and the generators that reproduce what is committed.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -167,6 +168,10 @@ TEST(Assets, MissingGraphicsStopTheProgramWithANamedList)
     for (const char *name : {"graphics/knob.png", "graphics/mirl.png", "graphics/knob.glb", "graphics/key-end.glb",
                              "graphics/plug-inserted.glb", "graphics/sobel.fs", "folder that holds graphics/"})
         EXPECT_NE(out.find(name), std::string::npos) << name << "\n" << out;
+    // Both places are named: here, and the installed folder beside the program.
+    std::string installed = fs::path(desk::mirlPath()).parent_path().parent_path().string() + "/share/mirl/graphics/";
+    EXPECT_NE(out.find("\"graphics/key-a.glb\" nor \"" + installed + "key-a.glb\""), std::string::npos) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 21) << "one line for each of the 21 files";
     fs::remove_all(dir);
 }
 
@@ -174,7 +179,7 @@ TEST(Assets, GeneratorsReproduceTheCommittedFiles)
 {
     std::string out = desk::tempDir("assets-regen"), src = desk::sourceDir();
     ASSERT_EQ(desk::run({std::string(MIRL_BINARY_DIR) + "/tools/assetgen/mirl-assetgen", out}), 0);
-    EXPECT_EQ(std::distance(fs::directory_iterator(out + "/graphics"), fs::directory_iterator()), 21);
+    EXPECT_EQ(std::distance(fs::directory_iterator(out + "/graphics"), fs::directory_iterator()), 22);
     for (const auto &e : fs::directory_iterator(out + "/graphics"))
         EXPECT_EQ(desk::readFile(e.path().string()), desk::readFile(src + "/graphics/" + e.path().filename().string()))
             << e.path().filename();

@@ -20,9 +20,6 @@
 extern "C" struct _XDisplay *glfwGetX11Display(void);
 extern "C" int XSync(struct _XDisplay *display, int discard);
 
-// libportmidi keeps a few bytes per start for good (device names, the timer's block).
-extern "C" const char *__lsan_default_suppressions() { return "leak:libportmidi.so\n"; }
-
 namespace {
 
 desk::Display display;

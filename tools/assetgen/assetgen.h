@@ -3,7 +3,7 @@
 #pragma once
 #include <string>
 
-// Paints the eight PNG images into dir.
+// Paints the eight PNG images of the face and the desktop icon into dir.
 bool writeImages(const std::string &dir, const std::string &fontDir);
 // Builds the twelve .glb models into dir.
 bool writeModels(const std::string &dir);

@@ -1,6 +1,7 @@
 // The face's pictures, painted pixel by pixel from shape functions. Every
 // pixel averages 4 x 4 sub-samples, so edges come out smooth, and no random
 // numbers are used, so every run gives the same bytes.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -342,6 +343,32 @@ Image logo(const std::string &fontDir)
     return im;
 }
 
+Image appIcon()
+{
+    // The logo's badge at desktop-icon size: a dark rounded square with the
+    // folded wave across it, drawn in the logo's own units (the badge spans
+    // -17..17) scaled up. 256 x 256, transparent around.
+    const float k = 7.2f;
+    // The wave as 441 points from x -11 to 11: a sine folded back at its peaks.
+    static float waveY[441];
+    for (int i = 0; i < 441; i++) {
+        float s = 1.6f * std::sin(i / 20.f / 22 * 2 * PI);
+        waveY[i] = -7.5f * (s > 1 ? 2 - s : (s < -1 ? -2 - s : s));
+    }
+    return render(256, 256, [&](float x, float y) {
+        float bx = (x - 128) / k, by = (y - 128) / k;
+        float qx = std::fmax(std::fabs(bx) - 11, 0.f), qy = std::fmax(std::fabs(by) - 11, 0.f);
+        if (std::sqrt(qx * qx + qy * qy) > 6) return Rgba{0, 0, 0, 0};
+        // The stroke: within 1.2 units of the nearest wave point, round at its ends.
+        int centre = (int)std::lround((bx + 11) * 20);
+        for (int i = std::max(centre - 30, 0); i <= std::min(centre + 30, 440); i++) {
+            float dx = bx - (i / 20.f - 11), dy = by - waveY[i];
+            if (dx * dx + dy * dy < 1.2f * 1.2f) return rgb(247, 232, 69);
+        }
+        return rgb(38, 48, 36);
+    });
+}
+
 }  // namespace
 
 bool writeImages(const std::string &dir, const std::string &fontDir)
@@ -360,5 +387,7 @@ bool writeImages(const std::string &dir, const std::string &fontDir)
     ok = save(helpIcon(), dir + "/help.png") && ok;
     ok = save(midiIcon(), dir + "/midi.png") && ok;
     ok = save(logo(fontDir), dir + "/mirl.png") && ok;
+    // Not drawn on the face: the picture the desktop shows for the program.
+    ok = save(appIcon(), dir + "/mirl-icon.png") && ok;
     return ok;
 }

@@ -1,11 +1,15 @@
 // mirl-render [--frames N] SCRIPT OUT.wav
+// mirl-render [--frames N] --midi SONG.mid [--patch SCRIPT] OUT.wav
 //
 // Renders a script through the synth exactly as the program plays it: knob
 // and cable lines change the panel and are snapshotted as the main loop does,
 // note lines go through the note queue with their own timestamps, and the
 // audio callback computes buffers of N frames (512 unless told otherwise).
-// Writes 32-bit float mono 44100 Hz WAV. Bad input: exit 2, no file written;
-// an unwritable file: exit 1, and no partly written file is left behind.
+// A MIDI file plays as if each of its channel messages were a raw script line
+// at its time, after the patch script's knob and cable lines; the sound runs
+// on until the last voice has died away. Writes 32-bit float mono 44100 Hz
+// WAV and prints nothing. Bad input: exit 2, no file written; an unwritable
+// file: exit 1, and no partly written file is left behind.
 #include <sndfile.h>
 #include <cctype>
 #include <cerrno>
@@ -17,6 +21,7 @@
 #include <string>
 #include <vector>
 #include "midi/midi.h"
+#include "tools/render/midifile.h"
 #include "panel/panel.h"
 #include "synth/synth.h"
 #include "ui/ui.h"
@@ -79,7 +84,8 @@ static bool readFloat(const std::string &w, float &out)
 }
 
 // Parses the whole script; returns 0, or 2 after printing the first fault.
-static int parseScript(const char *path)
+// A patch script holds only knob and cable lines and needs no end line.
+static int parseScript(const char *path, bool patch = false)
 {
     FILE *f = std::fopen(path, "r");
     if (!f) {
@@ -128,6 +134,8 @@ static int parseScript(const char *path)
         if (!shape) return fault(path, number, "unknown command", cmd);
         if (w.size() != shape->args + 2) return fault(path, number, "wrong number of arguments for", cmd);
         line.cmd = shape->cmd;
+        if (patch && (line.cmd == CMD_ON || line.cmd == CMD_OFF || line.cmd == CMD_RAW))
+            return fault(path, number, "a patch holds only knob, patch and unpatch lines", cmd);
         long long v[3] = {0, 0, 0};
         switch (line.cmd) {
         case CMD_KNOB:
@@ -156,7 +164,7 @@ static int parseScript(const char *path)
         line.c = (int)v[2];
         script.push_back(line);
     }
-    if (!ended) return fault(path, number, "the script has no end line", "");
+    if (!ended && !patch) return fault(path, number, "the script has no end line", "");
     return 0;
 }
 
@@ -183,35 +191,87 @@ static void apply(const Line &line)
     }
 }
 
+static const char *const usageText =
+    "usage: mirl-render [--frames N] SCRIPT OUT.wav\n"
+    "       mirl-render [--frames N] --midi SONG.mid [--patch SCRIPT] OUT.wav\n"
+    "       mirl-render --help\n"
+    "Plays a script, or a Standard MIDI File (format 0 or 1), through Mirl's synth\n"
+    "and writes 32-bit float mono 44100 Hz WAV. --patch sets knobs and cables from a\n"
+    "script before the first note; --frames sets the audio buffer size (512).\n"
+    "Script lines: MS knob ID VALUE | MS patch JACK JACK | MS unpatch JACK |\n"
+    "              MS on NOTE VELOCITY | MS off NOTE | MS raw STATUS DATA1 DATA2 | MS end\n";
+
 static int usage()
 {
-    std::fprintf(stderr, "usage: mirl-render [--frames N] SCRIPT OUT.wav\n");
+    std::fputs(usageText, stderr);
     return 2;
+}
+
+// Renders a song this long after its last event at most, whatever still sounds.
+static const long long MAX_TAIL_MS = 60000;
+
+// True while any voice still sounds (a held note, or a release not yet run out).
+static bool anyVoiceSounds()
+{
+    const Voice *voices = voicePool();
+    for (int i = 0; i < VOICE_COUNT; i++)
+        if (voices[i].active) return true;
+    return false;
 }
 
 int main(int argc, char **argv)
 {
     long long bufferFrames = 512;
+    const char *songPath = nullptr, *patchPath = nullptr;
     int arg = 1;
-    if (arg < argc && std::strcmp(argv[arg], "--frames") == 0) {
-        if (arg + 1 >= argc || !readInt(argv[arg + 1], 1 << 20, bufferFrames) || bufferFrames < 1) {
-            std::fprintf(stderr, "mirl-render: --frames needs a whole number from 1 to 1048576\n");
-            return 2;
+    if (arg < argc && std::strcmp(argv[arg], "--help") == 0) {
+        std::fputs(usageText, stdout);
+        return 0;
+    }
+    while (arg < argc && argv[arg][0] == '-' && argv[arg][1] == '-') {
+        const char *option = argv[arg];
+        if (arg + 1 >= argc) return usage();
+        if (std::strcmp(option, "--frames") == 0) {
+            if (!readInt(argv[arg + 1], 1 << 20, bufferFrames) || bufferFrames < 1) {
+                std::fprintf(stderr, "mirl-render: --frames needs a whole number from 1 to 1048576\n");
+                return 2;
+            }
+        } else if (std::strcmp(option, "--midi") == 0) {
+            songPath = argv[arg + 1];
+        } else if (std::strcmp(option, "--patch") == 0) {
+            patchPath = argv[arg + 1];
+        } else {
+            return usage();
         }
         arg += 2;
     }
-    if (argc - arg != 2) return usage();
-    const char *scriptPath = argv[arg], *outPath = argv[arg + 1];
+    if (argc - arg != (songPath ? 1 : 2) || (patchPath && !songPath)) return usage();
+    const char *outPath = argv[argc - 1];
 
     // The panel as the program starts it: knobs at their defaults, no cables.
     resetPanel();
     Control *controls = controlTable();
     for (int id = 1; id < CONTROL_COUNT; id++) controls[id].value = controls[id].defaultValue;
 
-    int status = parseScript(scriptPath);
-    if (status != 0) return status;
-    long long endMs = script.back().ms;
-    long long total = (endMs * 441 + 5) / 10;   // round(end ms x 44.1)
+    long long total = 0;   // frames to render at most
+    if (songPath) {
+        if (patchPath) {
+            int status = parseScript(patchPath, true);
+            if (status != 0) return status;
+            for (Line &line : script) line.ms = 0;   // the panel is set before the first note
+        }
+        std::vector<SongEvent> song;
+        int status = readSong(songPath, song);
+        if (status != 0) return status;
+        for (const SongEvent &e : song) script.push_back({e.ms, CMD_RAW, e.status, e.data1, e.data2, 0, 0});
+        long long lastMs = script.empty() ? 0 : script.back().ms;
+        total = ((lastMs + MAX_TAIL_MS) * 441 + 5) / 10;
+    } else {
+        int status = parseScript(argv[arg]);
+        if (status != 0) return status;
+        long long endMs = script.back().ms;
+        total = (endMs * 441 + 5) / 10;   // round(end ms x 44.1)
+    }
 
     SF_INFO info{};
     info.samplerate = SAMPLE_RATE;
@@ -223,8 +283,9 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    midiStart();
-    midiCloseDevice();   // only the script plays: a keyboard that happens to be plugged in must not
+    // Only the note queue: no devices are looked for, so nothing is printed and
+    // a keyboard that happens to be plugged in cannot play along.
+    midiStartQueue();
     resetSynth();
     snapshotParams();
     std::vector<float> buffer((size_t)bufferFrames);
@@ -232,6 +293,8 @@ int main(int argc, char **argv)
     long long done = 0;
     bool writeFailed = false;
     while (done < total && !writeFailed) {
+        // A song ends when every event is played and the last release has died away.
+        if (songPath && next == script.size() && !anyVoiceSounds()) break;
         // Every line due at or before this buffer's start time, in order.
         while (next < script.size() && script[next].ms * SAMPLE_RATE <= done * 1000) apply(script[next++]);
         long long n = total - done < bufferFrames ? total - done : bufferFrames;
@@ -239,7 +302,7 @@ int main(int argc, char **argv)
         if (sf_writef_float(wav, buffer.data(), n) != n) writeFailed = true;
         done += n;
     }
-    midiStop();
+    midiStopQueue();
     if (sf_close(wav) != 0) writeFailed = true;
     if (writeFailed) {
         std::fprintf(stderr, "mirl-render: cannot write %s\n", outPath);

@@ -1,0 +1,213 @@
+// mirl-render playing Standard MIDI Files: the files are written byte by byte
+// here (running status, velocity-0 note-offs, tempo changes, several tracks
+// and channels), and each must sound exactly as the script that says the
+// same thing at the same milliseconds.
+#include <gtest/gtest.h>
+#include <glib.h>   // before smf.h, which includes it inside extern "C"
+#include <smf.h>
+#include <sndfile.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+#include "tests/support/desktop.h"
+
+namespace {
+
+// One event of a track: the delta time in ticks, then the bytes as written
+// (a channel message without its status byte uses running status).
+struct Ev {
+    unsigned delta;
+    std::vector<int> bytes;
+};
+
+std::string bigEndian(unsigned v, int n)
+{
+    std::string s;
+    for (int i = n - 1; i >= 0; i--) s += char((v >> (8 * i)) & 0xFF);
+    return s;
+}
+
+// A whole file: the header, then each track closed by End of Track.
+std::string midiFile(int format, int division, const std::vector<std::vector<Ev>> &tracks)
+{
+    std::string out = "MThd" + bigEndian(6, 4) + bigEndian(format, 2) + bigEndian(tracks.size(), 2) + bigEndian(division, 2);
+    for (const auto &track : tracks) {
+        std::string body;
+        for (const Ev &e : track) {
+            std::string delta(1, char(e.delta & 0x7F));   // variable length, seven bits a byte
+            for (unsigned d = e.delta >> 7; d; d >>= 7) delta.insert(delta.begin(), char(0x80 | (d & 0x7F)));
+            body += delta;
+            for (int b : e.bytes) body += char(b);
+        }
+        body += std::string("\x00\xFF\x2F\x00", 4);
+        out += "MTrk" + bigEndian(body.size(), 4) + body;
+    }
+    return out;
+}
+
+struct Outcome { int status; std::string out, err; std::vector<float> sound; bool wrote; };
+
+// Runs mirl-render with the given words; files named in them are written first.
+Outcome renderer(const std::string &args, const std::vector<std::pair<std::string, std::string>> &files = {})
+{
+    std::string dir = desk::tempDir("midi-render");
+    std::string cmd = args;
+    for (auto &[name, bytes] : files) {
+        std::ofstream(dir + "/" + name, std::ios::binary) << bytes;
+        for (size_t at; (at = cmd.find("@" + name)) != std::string::npos;) cmd.replace(at, name.size() + 1, dir + "/" + name);
+    }
+    int raw = std::system(("cd " + dir + " && " MIRL_BINARY_DIR "/tools/render/mirl-render " + cmd + " " + dir +
+                           "/out.wav >" + dir + "/stdout 2>" + dir + "/stderr").c_str());
+    Outcome r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, desk::readFile(dir + "/stdout"), desk::readFile(dir + "/stderr"), {}, false};
+    r.wrote = access((dir + "/out.wav").c_str(), F_OK) == 0;
+    if (r.wrote) r.sound = desk::readWav(dir + "/out.wav");
+    std::system(("rm -rf " + dir).c_str());
+    return r;
+}
+
+Outcome script(const std::string &text, const std::string &options = "") { return renderer(options + " @s.txt", {{"s.txt", text}}); }
+Outcome song(const std::string &bytes, const std::string &options = "") { return renderer(options + " --midi @s.mid", {{"s.mid", bytes}}); }
+
+// The song must give the script's samples, then nothing but the release running out into silence.
+void expectSameSound(const Outcome &fromSong, const Outcome &fromScript, const std::string &what)
+{
+    ASSERT_EQ(fromSong.status, 0) << what << fromSong.err;
+    ASSERT_EQ(fromScript.status, 0) << what << fromScript.err;
+    ASSERT_GT(fromSong.sound.size(), fromScript.sound.size()) << what;
+    EXPECT_TRUE(std::equal(fromScript.sound.begin(), fromScript.sound.end(), fromSong.sound.begin())) << what;
+    EXPECT_TRUE(std::all_of(fromSong.sound.end() - 512, fromSong.sound.end(), [](float s) { return s == 0; })) << what;
+    EXPECT_LT(fromSong.sound.size(), 44100u * 8) << what << ": stops once the last release has died away";
+}
+
+const std::vector<int> tempo120 = {0xFF, 0x51, 3, 0x07, 0xA1, 0x20};   // 500000 us a beat
+const std::vector<int> tempo90 = {0xFF, 0x51, 3, 0x0A, 0x2C, 0x2B};    // 666667 us a beat
+const std::vector<int> tempo240 = {0xFF, 0x51, 3, 0x03, 0xD0, 0x90};   // 250000 us a beat
+
+// Format 0, 480 ticks a beat: three channels, running status, velocity-0
+// note-offs, a note-off on another channel than its note-on, and a slower
+// tempo from tick 480 on. Times in the script: 25/24 ms a tick, then 1.3889.
+const std::vector<std::vector<Ev>> format0 = {{
+    {0, tempo120}, {0, {0x90, 60, 100}}, {0, {64, 90}}, {101, {0x93, 67, 80}}, {39, {72, 70}},
+    {110, {0x90, 60, 0}}, {0, {64, 0}}, {230, tempo90}, {120, {0x93, 67, 0}}, {100, {0x89, 72, 64}},
+    {200, {0x9F, 48, 127}}, {100, {0x8F, 48, 0}}}};
+const char *format0Script =
+    "0 raw 144 60 100\n0 raw 144 64 90\n105 raw 147 67 80\n146 raw 147 72 70\n260 raw 144 60 0\n260 raw 144 64 0\n"
+    "667 raw 147 67 0\n806 raw 137 72 64\n1083 raw 159 48 127\n1222 raw 143 48 0\n1300 end\n";
+
+// Format 1: a tempo track (twice as fast from tick 960) and two note tracks
+// whose notes overlap. Nothing falls on the same tick in two tracks.
+const std::vector<std::vector<Ev>> format1 = {
+    {{0, tempo120}, {960, tempo240}},
+    {{240, {0x91, 60, 100}}, {93, {64, 80}}, {267, {60, 0}}, {401, {64, 0}}},
+    {{334, {0x92, 67, 70}}, {766, {0x82, 67, 64}}, {103, {0x92, 72, 96}}, {237, {0x82, 72, 0}}}};
+const char *format1Script =
+    "250 raw 145 60 100\n347 raw 145 64 80\n348 raw 146 67 70\n625 raw 145 60 0\n1021 raw 145 64 0\n"
+    "1073 raw 130 67 64\n1127 raw 146 72 96\n1250 raw 130 72 0\n1300 end\n";
+
+TEST(RenderMidi, FilesSoundExactlyAsTheirScripts)
+{
+    for (const char *frames : {"--frames 1", ""}) {
+        expectSameSound(song(midiFile(0, 480, format0), frames), script(format0Script, frames), std::string("format 0 ") + frames);
+        expectSameSound(song(midiFile(1, 480, format1), frames), script(format1Script, frames), std::string("format 1 ") + frames);
+    }
+    // With one-frame buffers the first note starts on the frame its time falls on: 250 ms is frame
+    // 11025, and the attack's first 16 samples round to silence.
+    std::vector<float> s = song(midiFile(1, 480, format1), "--frames 1").sound;
+    ASSERT_GT(s.size(), 11100u);
+    EXPECT_EQ(std::find_if(s.begin(), s.end(), [](float v) { return v != 0; }) - s.begin(), 11025 + 16);
+    // A patch sets the panel before the first note, as knob and cable lines at 0 would.
+    const char *patch = "0 knob 11 0.05\n5 patch 13 17\n9 knob 7 0.9\n";
+    std::string patched = "0 knob 11 0.05\n0 patch 13 17\n0 knob 7 0.9\n" + std::string(format1Script);
+    Outcome withPatch = renderer("--midi @s.mid --patch @p.txt", {{"s.mid", midiFile(1, 480, format1)}, {"p.txt", patch}});
+    expectSameSound(withPatch, script(patched), "patched");
+    EXPECT_NE(withPatch.sound, song(midiFile(1, 480, format1)).sound);
+    Outcome notesInPatch = renderer("--midi @s.mid --patch @p.txt", {{"s.mid", midiFile(1, 480, format1)}, {"p.txt", "0 on 60 100\n"}});
+    EXPECT_TRUE(notesInPatch.status == 2 && !notesInPatch.wrote) << notesInPatch.err;
+    // A note never released rings until the fixed cap: 60 s after the last event.
+    Outcome held = song(midiFile(0, 480, {{{0, {0x90, 60, 100}}, {480, {0xB0, 1, 0}}}}));
+    EXPECT_EQ(held.sound.size(), (size_t)(44100 * 60.5)) << held.err;
+}
+
+// A format 1 file written by libsmf's own writer, 96 ticks a beat: 6.25 ms a
+// tick, then 4.1667 from tick 192 on; channels 5 and 12.
+std::string writtenByLibsmf()
+{
+    smf_t *smf = smf_new();
+    EXPECT_EQ(smf_set_ppqn(smf, 96), 0);
+    smf_track_t *tracks[3];
+    for (smf_track_t *&t : tracks) smf_add_track(smf, t = smf_track_new());
+    unsigned char slow[] = {0xFF, 0x51, 3, 0x09, 0x27, 0xC0}, fast[] = {0xFF, 0x51, 3, 0x06, 0x1A, 0x80};
+    smf_track_add_event_pulses(tracks[0], smf_event_new_from_pointer(slow, 6), 0);
+    smf_track_add_event_pulses(tracks[0], smf_event_new_from_pointer(fast, 6), 192);
+    const struct { int track, tick, status, note, velocity; } notes[] = {
+        {1, 20, 0x94, 57, 90}, {1, 100, 0x94, 61, 80}, {1, 151, 0x84, 57, 0}, {1, 250, 0x84, 61, 0},
+        {2, 51, 0x9B, 64, 100}, {2, 202, 0x9B, 68, 70}, {2, 230, 0x9B, 64, 0}, {2, 300, 0x9B, 68, 0}};
+    for (auto n : notes)
+        smf_track_add_event_pulses(tracks[n.track], smf_event_new_from_bytes(n.status, n.note, n.velocity), n.tick);
+    std::string path = desk::tempDir("smf-writer") + "/song.mid";
+    EXPECT_EQ(smf_save(smf, path.c_str()), 0);
+    smf_delete(smf);
+    std::string bytes = desk::readFile(path);
+    std::system(("rm -rf " + path.substr(0, path.rfind('/'))).c_str());
+    return bytes;
+}
+
+TEST(RenderMidi, AFileFromAnotherWriterSoundsAsItsScript)
+{
+    const char *equivalent = "125 raw 148 57 90\n319 raw 155 64 100\n625 raw 148 61 80\n944 raw 132 57 0\n"
+                             "1242 raw 155 68 70\n1358 raw 155 64 0\n1442 raw 132 61 0\n1650 raw 155 68 0\n1800 end\n";
+    expectSameSound(song(writtenByLibsmf(), "--frames 1"), script(equivalent, "--frames 1"), "libsmf's file");
+}
+
+TEST(RenderMidi, BadFilesAreRefusedWithOneLineAndNoSound)
+{
+    std::string good = midiFile(0, 480, format0);
+    std::string cutEvent = midiFile(0, 480, {{{0, {0x90, 60, 100}}, {10, {0x80, 60}}}});
+    cutEvent.erase(cutEvent.size() - 4);                                  // no End of Track, and the last message cut
+    cutEvent.replace(18, 4, bigEndian(cutEvent.size() - 22, 4));          // with a length that matches what is left
+    const std::pair<std::string, const char *> bad[] = {
+        {"RIFF\x24\0\0\0WAVEfmt this is no song", "not a MIDI file"},
+        {"", "not a MIDI file"},
+        {good.substr(0, good.size() - 9), "runs past the end"},
+        {cutEvent, "cut short"},
+        {midiFile(0, 480, {{{0, {0xFF, 0x51, 3, 0, 0, 0}}, {0, {0x90, 60, 100}}}}), "absurd tempo"},
+        {midiFile(0, 480, {{{0, {0xFF, 0x51, 3, 0xFF, 0xFF, 0xFF}}, {0, {0x90, 60, 100}}, {200000, {0x80, 60, 0}}}}), "longer than an hour"},
+        {midiFile(0, 480, {{{0, {60, 100}}}}), "data byte where a status byte belongs"},
+        {midiFile(2, 480, format1), "format 2"},
+        {good.substr(0, 18) + bigEndian(7, 4) + good.substr(22, 7), "without its End of Track"},
+        {good.substr(0, 10) + bigEndian(2, 2) + good.substr(12), "names 2 tracks"}};
+    for (const auto &[bytes, says] : bad) {
+        Outcome r = song(bytes);
+        EXPECT_TRUE(r.status == 2 && !r.wrote) << says << ": " << r.status;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_NE(r.err.find("s.mid: "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(says), std::string::npos) << says << " -> " << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    Outcome missing = renderer("--midi /nonexistent/song.mid");
+    EXPECT_TRUE(missing.status == 2 && !missing.wrote && missing.err.find("cannot read") != std::string::npos) << missing.err;
+}
+
+TEST(RenderMidi, SilentOnSuccessUsageOnHelp)
+{
+    // No device list and no word from the system's MIDI layer: a renderer prints nothing when it works.
+    for (const Outcome &r : {script("0 on 60 100\n200 end\n"), song(midiFile(1, 480, format1))}) {
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out + r.err, "");
+        EXPECT_FALSE(r.sound.empty());
+    }
+    std::string dir = desk::tempDir("render-help");
+    std::string out = dir + "/help.txt";
+    ASSERT_EQ(std::system((MIRL_BINARY_DIR "/tools/render/mirl-render --help >" + out).c_str()), 0);
+    std::string help = desk::readFile(out);
+    for (const char *word : {"usage: mirl-render", "--midi SONG.mid", "--patch SCRIPT", "--frames N", "knob", "end"})
+        EXPECT_NE(help.find(word), std::string::npos) << word << "\n" << help;
+    std::system(("rm -rf " + dir).c_str());
+    Outcome wrong = renderer("--midi");
+    EXPECT_TRUE(wrong.status == 2 && wrong.err.find("usage:") != std::string::npos) << wrong.err;
+}
+
+}  // namespace
