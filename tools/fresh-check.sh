@@ -3,7 +3,9 @@
 # Debian 12 root made with mmdebstrap, from a fresh clone of the commit checked
 # out here (uncommitted changes stay behind), with nothing installed but what
 # the project's own scripts install. Prints the test command's closing lines
-# and exits with its status.
+# and exits with its status. After a passing test run, the Debian package that
+# run built is installed, started and removed on a second new root
+# (tools/package-check.sh), where nothing but its own dependencies is.
 #   tools/fresh-check.sh [COMMAND]   (default: ./tools/test.sh; needs root)
 # KEEP_ROOT=1 leaves the root in place for a look afterwards.
 set -euo pipefail
@@ -18,35 +20,62 @@ fi
 . tools/apt-archive.sh
 uri=$(debian_archive_uri)
 
+# make_root DIR: a minimal Debian 12 root with this machine's apt set-up, so
+# it reaches the archive the same way.
+make_root() {
+  mmdebstrap --quiet --variant=apt --include=ca-certificates,git bookworm "$1" \
+    "deb $uri bookworm main" "deb $uri bookworm-updates main" >>"$log" 2>&1 \
+    || { cat "$log" >&2; echo "fresh-check: mmdebstrap failed" >&2; exit 1; }
+  rm -f "$1/etc/apt/sources.list"
+  cp -a /etc/apt/sources.list* "$1/etc/apt/" 2>/dev/null || true
+  cp -a /etc/apt/apt.conf.d/. "$1/etc/apt/apt.conf.d/"
+  cp -L /etc/resolv.conf "$1/etc/resolv.conf"
+}
+
 root=$(mktemp -d /var/tmp/mirl-fresh.XXXXXX)
+pkgroot=$root-package
 log=$root.log
-cleanup() { [ "${KEEP_ROOT:-0}" = 1 ] || rm -rf --one-file-system "$root"; }
+cleanup() { [ "${KEEP_ROOT:-0}" = 1 ] || rm -rf --one-file-system "$root" "$pkgroot"; }
 trap cleanup EXIT
 start=$(date +%s)
 echo "fresh-check: making a Debian 12 root in $root"
-mmdebstrap --quiet --variant=apt --include=ca-certificates,git bookworm "$root" \
-  "deb $uri bookworm main" "deb $uri bookworm-updates main" >"$log" 2>&1 \
-  || { cat "$log" >&2; echo "fresh-check: mmdebstrap failed" >&2; exit 1; }
-# The machine's own apt set-up, so the root reaches the archive the same way.
-rm -f "$root/etc/apt/sources.list"
-cp -a /etc/apt/sources.list* "$root/etc/apt/" 2>/dev/null || true
-cp -a /etc/apt/apt.conf.d/. "$root/etc/apt/apt.conf.d/"
-cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+make_root "$root"
 git clone -q --no-local "$repo" "$root/root/mirl"
 git -C "$root/root/mirl" checkout -q "$(git rev-parse HEAD)"
 echo "fresh-check: $(git -C "$root/root/mirl" log -1 --format='%h %s'), running $command"
 
-# The mounts live in a private mount namespace and vanish with it.
+# in_root ROOT COMMAND: runs COMMAND in the root with /proc, /sys and /dev
+# bound; the mounts live in a private mount namespace and vanish with it.
+in_root() {
+  unshare --mount --propagation private bash -c '
+    r=$1; shift
+    for d in proc sys dev; do mount --rbind "/$d" "$r/$d"; done
+    exec chroot "$r" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
+      PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+      bash -c "cd /root/mirl && $*"' _ "$@"
+}
 set +e
-unshare --mount --propagation private bash -c '
-  r=$1; shift
-  for d in proc sys dev; do mount --rbind "/$d" "$r/$d"; done
-  exec chroot "$r" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    bash -c "cd /root/mirl && $*"' _ "$root" "$command" >>"$log" 2>&1
+in_root "$root" "$command" >>"$log" 2>&1
 status=$?
 set -e
 echo "fresh-check: full log in $log"
 tail -n 5 "$log"
+echo "fresh-check: $command exited $status after $(( $(date +%s) - start )) s"
+
+# The package that tree builds, on a second new root that has nothing else.
+if [ "$status" -eq 0 ] && [ "$command" = ./tools/test.sh ]; then
+  set +e
+  in_root "$root" "cpack -G DEB --config build/CPackConfig.cmake -B /root/package >/dev/null" >>"$log" 2>&1
+  deb=$(ls "$root"/root/package/mirl_*.deb 2>/dev/null | head -n 1)
+  if [ -n "$deb" ]; then
+    make_root "$pkgroot"
+    ./tools/package-check.sh "$pkgroot" "$deb" 2>&1 | tee -a "$log" | tail -n 3
+    status=${PIPESTATUS[0]}
+  else
+    echo "fresh-check: no package was built" | tee -a "$log"
+    status=1
+  fi
+  set -e
+fi
 echo "fresh-check: exit $status after $(( $(date +%s) - start )) s"
 exit $status
