@@ -216,7 +216,7 @@ std::vector<Case> cases(size_t count)
         {{}, "", true, 0, 2, "usage"},
         {{"SCRIPT"}, "0 end\n", false, 0, 2, "usage"},
         {{"SCRIPT", "OUT", "extra"}, "0 end\n", false, 0, 2, "usage"},
-        {{"--frames"}, "", true, 0, 2, "--frames needs"},
+        {{"--frames"}, "", true, 0, 2, "usage"},
         {{"--frames", "0", "SCRIPT", "OUT"}, "0 end\n", false, 0, 2, "--frames needs"},
         {{"--frames", "1048577", "SCRIPT", "OUT"}, "0 end\n", false, 0, 2, "--frames needs"},
         {{"--frames", "1048576", "SCRIPT", "OUT"}, "0 on 60 100\n0 on 90 127\n3000 end\n", false, 0, 0},
