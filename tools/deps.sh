@@ -92,8 +92,8 @@ if ! have libraylib.a; then
   # raylib's own build settings, defined on the compiler line (its config.h
   # keeps any value defined there): the program paces its frames and reads
   # input itself, and the audio device asks for 512-frame periods, which
-  # PulseAudio turns into callbacks every 2.9 ms and a buffer of a few ms
-  # (its default asks for 25 ms; 256 frames left gaps on a busy 2-core machine).
+  # PulseAudio serves with callbacks every 3 to 4 ms and 6 to 9 ms of stream
+  # buffer (the default asks for 25 ms; 256 frames left gaps on a busy 2-core machine).
   raylib_defs="-DSUPPORT_CUSTOM_FRAME_CONTROL=1 -DAUDIO_DEVICE_PERIOD_SIZE_IN_FRAMES=512"
   cmake -S "$rdir" -B "$work/raylib-build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
     -DCMAKE_PREFIX_PATH="$prefix" -DBUILD_SHARED_LIBS=OFF -DCMAKE_POSITION_INDEPENDENT_CODE=ON \
