@@ -1,6 +1,7 @@
 // Mirl's entry point: start-up, the frame loop and shutdown, in their fixed orders.
 #include <cstring>
 #include "raylib.h"
+#include <GLFW/glfw3.h>
 #include "midi/midi.h"
 #include "panel/panel.h"
 #include "scene/scene.h"
@@ -8,6 +9,9 @@
 #include "ui/ui.h"
 
 static AudioStream audioStream;
+static const double FRAME_SECONDS = 1.0 / 60;  // the frame rate the loop keeps
+static GLFWwindowiconifyfun raylibIconifyCallback = nullptr;
+static bool closeRequested = false;  // the window's close control or the exit key was used
 
 // Opens the square window: 800 on a monitor of at least 850 x 850, else 600.
 void openWindow(bool small)
@@ -22,10 +26,53 @@ void openWindow(bool small)
     InitWindow(side, side, "Mirl");
 }
 
+// The window system asks for the window's content again (it was covered,
+// unmapped and mapped, or its pixels were lost): draw it whole.
+static void redrawOnRequest(GLFWwindow *) { invalidateFrame(); }
+
+static void redrawOnRestore(GLFWwindow *window, int iconified)
+{
+    if (raylibIconifyCallback) raylibIconifyCallback(window, iconified);
+    if (!iconified) invalidateFrame();
+}
+
+// Hooks the window's refresh and restore events to a full redraw.
+static void watchWindow()
+{
+    GLFWwindow *window = glfwGetCurrentContext();  // raylib's window: its context is current
+    glfwSetWindowRefreshCallback(window, redrawOnRequest);
+    raylibIconifyCallback = glfwSetWindowIconifyCallback(window, redrawOnRestore);
+}
+
+// Reads what the window system has sent and acts on mouse input at once, so a
+// click is heard within a couple of milliseconds whatever the frame is doing.
+static void serviceInput()
+{
+    PollInputEvents();
+    // raylib forgets a close request at its next poll, and the loop polls many
+    // times a frame: keep it until the loop sees it.
+    closeRequested = closeRequested || WindowShouldClose();
+    if (inputPending()) {
+        handleInput();
+        snapshotParams();
+    }
+}
+
+// Sleeps until the next frame is due, waking for each event to act on it.
+static void waitForFrame(double due)
+{
+    for (double left = due - GetTime(); left > 0; left = due - GetTime()) {
+        glfwWaitEventsTimeout(left);
+        serviceInput();
+    }
+}
+
 // Brings everything up in order: window, audio, MIDI, synth, scene, stream.
 void initApp(bool small)
 {
     openWindow(small);
+    startInputEvents();
+    watchWindow();
     InitAudioDevice();
     SetTargetFPS(60);
     midiStart();
@@ -64,12 +111,25 @@ int main(int argc, char **argv)
     SetTraceLogLevel(LOG_WARNING);
     if (reportMissingSceneFiles() > 0) return 1;
     initApp(small);
-    while (!WindowShouldClose()) {
+    closeRequested = WindowShouldClose();  // true already when no window came up
+    double due = GetTime();
+    while (!closeRequested) {
         // raylib's pan runs from -1 (left) to 1 (right): 0 keeps the mono stream centred.
         SetAudioStreamPan(audioStream, 0.0f);
         handleInput();
         snapshotParams();
-        drawFrame();
+        // At rest nothing is drawn or swapped; input is still read while the
+        // frame is drawn and while the loop waits for the next one.
+        if (frameChanged()) {
+            drawFrame();
+            serviceInput();
+            SwapScreenBuffer();
+            serviceInput();
+        }
+        // A frame that ran late starts the next one at once, without a burst to catch up.
+        due += FRAME_SECONDS;
+        if (due < GetTime()) due = GetTime();
+        waitForFrame(due);
     }
     shutdownApp();
     return 0;

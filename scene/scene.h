@@ -44,16 +44,16 @@ void layoutScene();
 void layoutSceneSized(int width, int height);
 
 // ---- drawing ----
-// Draws and presents one whole frame, composed from the cached layers; renders a layer again
-// only where what it shows changed.
+// Draws one whole frame into the back buffer (the loop swaps it), composed from the cached
+// layers; renders a layer again only where what it shows changed.
 void drawFrame();
 // Whether drawFrame would now show anything different from the frame it drew last, or
 // invalidateFrame was called since (draws nothing; about a microsecond).
 bool frameChanged();
 // Makes frameChanged say yes until the next drawFrame (the window system lost the window's content).
 void invalidateFrame();
-// Draws and presents one whole frame with every layer rendered afresh and composed directly,
-// as before caching: the reference drawFrame must equal.
+// Draws one whole frame with every layer rendered afresh and composed directly, as before
+// caching: the reference drawFrame must equal.
 void drawFrameUncached();
 // Draws the control labels, the panel headings and the MIDI device name.
 void drawLabels();

@@ -3,6 +3,7 @@
 #include "ui/ui.h"
 #include "midi/midi.h"
 #include "raymath.h"
+#include <GLFW/glfw3.h>
 
 static const float KNOB_PER_PIXEL = 0.002f;
 static const Vector3 PULL_LIFT = {0.0f, 0.8f, 0.0f};
@@ -22,8 +23,22 @@ static bool isKind(int id, ControlKind kind)
 // The note a key plays: its value, truncated.
 static int keyNote(int id) { return (int)controlTable()[id].value; }
 
-static void postNoteOn(int key) { midiPostNote(NOTE_ON, keyNote(key), MOUSE_VELOCITY); }
-static void postNoteOff(int key) { midiPostNote(NOTE_OFF, keyNote(key), 0); }
+// The engine holds a note for as long as its timestamps say. A press and its
+// release read together (a tap quicker than the clock's millisecond) count as
+// one millisecond long, so the tap still sounds.
+static int noteOnTime = 0;
+
+static void postNoteOn(int key)
+{
+    noteOnTime = midiNow();
+    midiPostEvent(noteOnTime, NOTE_ON, keyNote(key), MOUSE_VELOCITY);
+}
+
+static void postNoteOff(int key)
+{
+    int now = midiNow();
+    midiPostEvent(now > noteOnTime ? now : noteOnTime + 1, NOTE_OFF, keyNote(key), 0);
+}
 
 static bool inIcon(Vector2 p, Vector2 icon)
 {
@@ -154,14 +169,64 @@ static void showCursorAt(int x, int y)
     SetMousePosition(x, y);
 }
 
+// Button presses and releases in the order the window system reported them,
+// each with where the pointer was and how far it had moved since the last
+// handleInput. raylib keeps only each button's latest state, so a click that
+// both starts and ends between two reads would otherwise be lost.
+struct ButtonEvent {
+    int button;       // raylib's mouse button
+    bool down;        // pressed, else released
+    Vector2 position; // pointer position at the event
+    Vector2 motion;   // pointer movement from the last handleInput up to the event
+};
+enum { BUTTON_QUEUE_SIZE = 64 };
+static ButtonEvent buttonQueue[BUTTON_QUEUE_SIZE];
+static int buttonCount = 0;
+static Vector2 lastPosition = {0, 0};  // pointer position after the last handleInput
+static GLFWmousebuttonfun raylibButtonCallback = nullptr;
+
+static void queueButton(GLFWwindow *window, int button, int action, int mods)
+{
+    if (raylibButtonCallback) raylibButtonCallback(window, button, action, mods);
+    if (action != GLFW_PRESS && action != GLFW_RELEASE) return;
+    // A burst beyond the queue keeps its first events; the rest would be noise.
+    if (buttonCount == BUTTON_QUEUE_SIZE) return;
+    Vector2 at = GetMousePosition();
+    buttonQueue[buttonCount++] = ButtonEvent{button, action == GLFW_PRESS, at, Vector2Subtract(at, lastPosition)};
+}
+
+void startInputEvents()
+{
+    GLFWwindow *window = glfwGetCurrentContext();  // raylib's window: its context is current
+    raylibButtonCallback = glfwSetMouseButtonCallback(window, queueButton);
+    buttonCount = 0;
+    lastPosition = GetMousePosition();
+}
+
+bool inputPending()
+{
+    Vector2 at = GetMousePosition();
+    return buttonCount > 0 || at.x != lastPosition.x || at.y != lastPosition.y;
+}
+
 void handleInput()
 {
     static const InputHooks raylibHooks = {pickControlAt, DisableCursor, showCursorAt, midiNextDevice};
-    MouseFrame frame;
-    frame.delta = GetMouseDelta();
-    frame.position = GetMousePosition();
-    frame.leftPressed = IsMouseButtonPressed(MOUSE_BUTTON_LEFT);
-    frame.rightPressed = IsMouseButtonPressed(MOUSE_BUTTON_RIGHT);
-    frame.leftReleased = IsMouseButtonReleased(MOUSE_BUTTON_LEFT);
-    stepInput(frame, raylibHooks);
+    // Each button event is a step of its own, with the movement that came
+    // before it; the movement after the last one is a final step.
+    Vector2 at = GetMousePosition(), used = {0, 0};
+    for (int i = 0; i < buttonCount; i++) {
+        const ButtonEvent &e = buttonQueue[i];
+        MouseFrame frame = {Vector2Subtract(e.motion, used), e.position, false, false, false};
+        frame.leftPressed = e.button == MOUSE_BUTTON_LEFT && e.down;
+        frame.rightPressed = e.button == MOUSE_BUTTON_RIGHT && e.down;
+        frame.leftReleased = e.button == MOUSE_BUTTON_LEFT && !e.down;
+        used = e.motion;
+        stepInput(frame, raylibHooks);
+    }
+    MouseFrame rest = {Vector2Subtract(Vector2Subtract(at, lastPosition), used), at, false, false, false};
+    buttonCount = 0;
+    stepInput(rest, raylibHooks);
+    // Hiding or showing the pointer places it anew; movement counts from there.
+    lastPosition = GetMousePosition();
 }

@@ -15,13 +15,13 @@ struct InputState {
     Cable dragCable;      // the cable following the pointer while pulling
 };
 
-// One frame of mouse readings, as handleInput takes them from raylib.
+// One step of mouse readings: a button event, or the movement since the last step.
 struct MouseFrame {
-    Vector2 delta;        // pointer movement since the last frame
+    Vector2 delta;        // pointer movement since the last step
     Vector2 position;     // pointer position in window pixels
-    bool leftPressed;     // left button went down this frame
-    bool rightPressed;    // right button went down this frame
-    bool leftReleased;    // left button went up this frame
+    bool leftPressed;     // left button went down
+    bool rightPressed;    // right button went down
+    bool leftReleased;    // left button went up
 };
 
 // What one frame of input reaches out to: handleInput passes the real picking,
@@ -49,9 +49,14 @@ Vector3 pickTablePoint(Vector2 screen);
 void updateCableSpline(Cable &cable);
 
 // ---- input ----
-// Reads the mouse and runs one frame of the input state machine.
+// Starts keeping every mouse button event the window reports (needs the window).
+void startInputEvents();
+// True when a button event waits or the pointer moved since the last handleInput.
+bool inputPending();
+// Runs the input state machine on every button event since the last call, in
+// order, then on the pointer's latest movement.
 void handleInput();
-// Runs one frame of the input state machine on given readings and hooks.
+// Runs one step of the input state machine on given readings and hooks.
 void stepInput(const MouseFrame &frame, const InputHooks &hooks);
 // Makes a cable between two jacks if the patching rules allow it.
 void connectJacks(int a, int b);

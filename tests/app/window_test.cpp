@@ -65,6 +65,32 @@ TEST(AppWindow, EscapeHeldForAFewFramesEndsTheProgramCleanly)
     desk::stopDisplay(d);
 }
 
+// Xvfb keeps no copy of a window's pixels: unmapped and mapped again, the
+// window is blank until the program draws it anew, which it must do even when
+// nothing on the face has changed.
+TEST(AppWindow, ContentComesBackAfterTheWindowIsUnmappedAndMapped)
+{
+    desk::Display d = desk::startDisplay(1280, 1024);
+    desk::Mirl m = desk::startMirl(d, {"PULSE_SERVER=unix:/nonexistent/native"});
+    ASSERT_TRUE(m.ok);
+    desk::mouseMove(d, m.window, m.window.width + 100, 10);  // the pointer off the window
+    desk::sleepFor(0.5);
+    std::vector<uint32_t> before = desk::screenshot(d, m.window);
+    std::string id = std::to_string(m.window.id);
+    for (int round = 0; round < 2; round++) {
+        desk::run({"xdotool", "windowunmap", "--sync", id}, {d.env()});
+        desk::run({"xdotool", "windowmap", "--sync", id}, {d.env()});
+        desk::sleepFor(0.5);
+        std::vector<uint32_t> after = desk::screenshot(d, m.window);
+        ASSERT_EQ(after.size(), before.size());
+        size_t differ = 0;
+        for (size_t i = 0; i < after.size(); i++) differ += after[i] != before[i];
+        EXPECT_EQ(differ, 0u) << "round " << round;
+    }
+    EXPECT_EQ(desk::closeMirl(d, m), 0);
+    desk::stopDisplay(d);
+}
+
 TEST(AppSound, PlaysAStreamIntoTheSoundServerAndRunsWithoutOne)
 {
     desk::Display d = desk::startDisplay(1280, 1024);

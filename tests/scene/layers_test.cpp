@@ -50,8 +50,11 @@ struct WindowEnv : ::testing::Environment {
 const auto *env = ::testing::AddGlobalTestEnvironment(new WindowEnv);
 
 // What the window shows once the X server has taken the last swap.
+// Shows the frame just drawn, as the program's loop does with its swap, and
+// reads the window back.
 std::vector<uint32_t> windowPixels()
 {
+    SwapScreenBuffer();
     XSync(glfwGetX11Display(), 0);
     return desk::screenshot(display, window);
 }
