@@ -21,7 +21,9 @@ struct OscEntry {
     float folded;
 };
 
-// Everything the fast path keeps for one voice besides its filter lane.
+// Everything the fast path keeps for one voice besides its filter lane. The
+// eight lanes' keys and counters sit together in a few cache lines; the big
+// tables they point to are apart.
 struct Lane {
     bool filterValid;            // the lane's coefficients are those of cutKey, resKey
     uint32_t cutKey, resKey;
@@ -32,11 +34,16 @@ struct Lane {
     uint32_t foldKey[3];         // frequency, shape and fold the folded samples are of
     uint32_t sineGen, foldedGen;
     Recording rec;
-    OscEntry osc[OSC_TABLE];     // indexed by the phase counter
+    OscEntry *osc;               // OSC_TABLE entries, indexed by the phase counter
+};
+struct LaneTables {
+    OscEntry osc[OSC_TABLE];
+    Tape tape;
 };
 
 static FilterBank bank;        // the eight filters, lane j for voice j
 static Lane lanes[LANES];
+static LaneTables tables[LANES];
 static struct {                // the last coefficients computed, shared by all lanes:
     bool valid;                // LFO-driven cutoffs repeat across voices
     uint32_t cutKey, resKey;
@@ -48,7 +55,7 @@ static void invalidate(Lane &lane, bool sine)
 {
     uint32_t &gen = sine ? lane.sineGen : lane.foldedGen;
     if (++gen == 0) {
-        for (OscEntry &e : lane.osc) (sine ? e.sineStamp : e.foldedStamp) = 0;
+        for (int n = 0; n < OSC_TABLE; n++) (sine ? lane.osc[n].sineStamp : lane.osc[n].foldedStamp) = 0;
         gen = 1;
     }
 }
@@ -57,9 +64,12 @@ void resetFastPath()
 {
     std::memset(&bank, 0, sizeof bank);
     std::memset(lanes, 0, sizeof lanes);
-    for (Lane &lane : lanes) {
-        lane.sineGen = lane.foldedGen = 1;
-        forgetRecording(lane.rec);
+    std::memset(tables, 0, sizeof tables);
+    for (int j = 0; j < LANES; j++) {
+        lanes[j].osc = tables[j].osc;
+        lanes[j].rec.tape = &tables[j].tape;
+        lanes[j].sineGen = lanes[j].foldedGen = 1;
+        forgetRecording(lanes[j].rec);
     }
     lastCoefficients = {};
 }

@@ -21,6 +21,12 @@ struct LoopKey {
     uint32_t bits[5];
 };
 
+// The samples of one recorded period, kept apart from the small, hot part of the recording.
+struct Tape {
+    float y[LOOP_MAX];               // the filter output at each phase
+    LaneState states[LOOP_MAX];      // the filter state after each phase
+};
+
 // One voice's recorded period.
 struct Recording {
     LoopKey key;
@@ -29,8 +35,7 @@ struct Recording {
     bool replay;
     int32_t lastN;    // phase of the last sample played in replay
     LaneState start;  // state before phase 0 of the recorded period
-    float y[LOOP_MAX];               // the filter output at each phase
-    LaneState states[LOOP_MAX];      // the filter state after each phase
+    Tape *tape;       // the period's samples
 };
 
 SYNTH_INLINE LaneState laneState(const FilterBank &b, int j)
@@ -59,7 +64,7 @@ SYNTH_INLINE int32_t nextReplayPhase(const Recording &rec) { return rec.lastN + 
 SYNTH_INLINE bool loopFollows(Recording &rec, FilterBank &b, int j, const LoopKey &key, double period, int32_t n)
 {
     if (std::memcmp(&key, &rec.key, sizeof key) != 0) {
-        if (rec.replay) setLaneState(b, j, rec.states[rec.lastN]);
+        if (rec.replay) setLaneState(b, j, rec.tape->states[rec.lastN]);
         rec.key = key;
         rec.replay = false;
         rec.count = -1;
@@ -74,7 +79,7 @@ SYNTH_INLINE bool loopFollows(Recording &rec, FilterBank &b, int j, const LoopKe
 SYNTH_INLINE void loopBeforeFilter(Recording &rec, FilterBank &b, int j, int32_t n)
 {
     if (rec.replay) {
-        setLaneState(b, j, rec.states[rec.lastN]);
+        setLaneState(b, j, rec.tape->states[rec.lastN]);
         if (n != nextReplayPhase(rec)) rec.replay = false, rec.count = -1;
         else return;
     }
@@ -94,8 +99,8 @@ SYNTH_INLINE void loopAfterFilter(Recording &rec, const FilterBank &b, int j, in
     if (rec.replay) {
         rec.lastN = n;
     } else if (rec.count >= 0 && rec.count == n && n < rec.period) {
-        rec.y[n] = y;
-        rec.states[n] = laneState(b, j);
+        rec.tape->y[n] = y;
+        rec.tape->states[n] = laneState(b, j);
         rec.count++;
     } else {
         rec.count = -1;
@@ -106,11 +111,11 @@ SYNTH_INLINE void loopAfterFilter(Recording &rec, const FilterBank &b, int j, in
 SYNTH_INLINE float replayed(Recording &rec, int32_t n)
 {
     rec.lastN = n;
-    return rec.y[n];
+    return rec.tape->y[n];
 }
 
 // A replaying lane's state stands where its replay began; brings it up to date.
 SYNTH_INLINE void catchUpReplay(const Recording &rec, FilterBank &b, int j)
 {
-    if (rec.replay) setLaneState(b, j, rec.states[rec.lastN]);
+    if (rec.replay) setLaneState(b, j, rec.tape->states[rec.lastN]);
 }
