@@ -1,7 +1,9 @@
 // The engine's building blocks and voice handling, checked against the numbers a listener
 // hears: pitches, fold shapes, filter coefficients, envelope timing, which voice a note takes.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 #include "midi/midi.h"
 #include "tests/synth/synth_test.h"
@@ -9,7 +11,7 @@
 TEST(Blocks, OscillatorFolderAndFilterNumbers)
 {
     struct { float n, freq, shape, want; } osc[] = {{0, 440, 0, 0}, {0, 440, 0.5f, 0}, {0, 440, 1, 1}, {25, 441, 0, 1},
-                                                  {25, 441, 0.5f, 1}, {25, 441, 1, 0.5f}, {75, 441, 0.5f, -1}};
+                                                  {25, 441, 0.5f, 1}, {25, 441, 1, 0.5f}, {75, 441, 0.5f, -1}, {90, 441, 0.5f, -0.4f}};
     for (auto &o : osc) EXPECT_NEAR(oscillatorSample(o.n, o.freq, o.shape), o.want, 1e-6) << o.n << " " << o.shape;
     EXPECT_EQ(oscillatorPeriod(noteFrequency(69)), 100.0);   // 440 Hz plays as 441 Hz
     Voice v{};
@@ -17,6 +19,7 @@ TEST(Blocks, OscillatorFolderAndFilterNumbers)
     v.freqBelow = noteFrequency(68);
     v.freqAbove = noteFrequency(70);
     EXPECT_NEAR(detunedFrequency(v, 0.5f), 453.08f, 0.01f);
+    EXPECT_NEAR(detunedFrequency(v, -0.5f), 427.65f, 0.01f);
     struct { float x, b, want; } fold[] = {{0.5f, 0.5f, 0.5f}, {0.75f, 0.5f, 0.25f}, {1, 0.5f, 0}, {1, 0.25f, 0}, {0.5f, 0.25f, 0}};
     for (auto &f : fold) EXPECT_NEAR(foldSample(f.x, f.b), f.want, 1e-6) << f.x << " " << f.b;
     for (float x = -1.0f; x <= 1.0f; x += 0.01f) EXPECT_NEAR(foldSample(x, 1.01f), x, 1e-6);
@@ -48,6 +51,11 @@ TEST(Blocks, EnvelopeAndLfoTiming)
         for (int i = 0; i < 44100; i++) ASSERT_TRUE(envelopeTick(d, true, 0.004f, 0.2f, s, 1.0f));
         EXPECT_TRUE(d.stage == STAGE_SUSTAIN && d.level == s) << s;
     }
+    Envelope dk{STAGE_DECAY, 0, 0, 5, 1.0f, 1.0f}, sk{STAGE_SUSTAIN, 0, 0, 5, 0.5f, envelopeCurve(0.5f)};
+    envelopeTick(dk, false, 0.004f, 0.2f, 0.5f, 1.0f);   // a key let go in Decay or Sustain finishes that step first
+    envelopeTick(sk, false, 0.004f, 0.2f, 0.7f, 1.0f);
+    EXPECT_TRUE(dk.stage == STAGE_RELEASE && dk.level == 1.0f - (0.5f / 0.2f) * ENV_STEP) << dk.level;
+    EXPECT_TRUE(sk.stage == STAGE_RELEASE && sk.level == 0.7f && sk.output == envelopeCurve(0.7f)) << sk.level;
     Lfo l{};   // the LFO continues across rate changes and stays precise for hours
     lfoSetRate(l, 4.0f);
     for (int i = 0; i < 3000; i++) lfoTick(l, 1.0f);
@@ -82,6 +90,36 @@ TEST(Voices, ChoiceRetriggerAndStealing)
     for (int j = 0; j < 8; j++) v[j].envelope.onTime = j == 3 ? -5 : 200 + j;   // unsigned: -5 is the latest
     noteOn(92, 100, 300);
     EXPECT_EQ(v[0].note, 92);
+    Voice before[VOICE_COUNT];
+    std::copy(v, v + VOICE_COUNT, before);
+    noteOff(33, 310);   // a note no voice holds releases nothing
+    for (int j = 0; j < VOICE_COUNT; j++) EXPECT_TRUE(v[j].gate == before[j].gate && v[j].envelope.offTime == before[j].envelope.offTime) << j;
+}
+
+TEST(Voices, LfoAtDepthZeroMovesNothing)
+{
+    std::vector<float> plain(4096), cabled(4096);
+    for (std::vector<float> *buf : {&plain, &cabled}) {
+        startEngine();
+        setKnob(7, 0.0f), setKnob(6, 1.0f);   // LFO depth 0 at the fastest rate
+        if (buf == &cabled) route(0, JACK_LFO_OUT, JACK_FOLD_IN + (int)MOD_CUTOFF), route(1, JACK_LFO_OUT, JACK_FOLD_IN + (int)MOD_TUNE);
+        setKnob(20, 1.0f), noteOn(60, 100, 0), noteOn(67, 100, 0);
+        audioCallback(buf->data(), 4096);
+    }
+    EXPECT_EQ(std::memcmp(plain.data(), cabled.data(), 4096 * sizeof(float)), 0);
+}
+
+TEST(Voices, ScopeKeepsEvery1024thFrameRoundTheRing)
+{
+    startEngine();
+    setKnob(20, 1.0f), noteOn(60, 100, 0);
+    std::vector<float> buf(2049);   // three scope samples a buffer: frames 0, 1024 and 2048
+    int start = scopeOldestIndex();
+    for (int k = 0; k < 134; k++) {   // 402 samples: once round the ring and on
+        audioCallback(buf.data(), 2049);
+        for (int m = 0; m < 3; m++) ASSERT_EQ(scopeSample((start + 3 * k + m) % SCOPE_SIZE), buf[1024 * m]) << k << " " << m;
+    }
+    EXPECT_EQ(scopeOldestIndex(), (start + 402) % SCOPE_SIZE);
 }
 
 TEST(Voices, EveryNoteAndKnobStaysFiniteAndBounded)

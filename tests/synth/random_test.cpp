@@ -112,9 +112,10 @@ TEST(Random, AnHourOfPlayingStaysSane)
     for (long frames = 0; frames < end; frames += 512, time = (int)(frames * 1000 / 44100)) {
         if (rng() % 9 == 0) randomChange(rng, time, 0, 255);   // about ten changes a second
         audioCallback(buf.data(), 512);
-        for (float s : buf) {
-            ASSERT_TRUE(s >= -1.0f && s <= 1.0f) << "frame " << frames;   // also false for NaN
-            lo = std::min(lo, s), hi = std::max(hi, s);
+        for (float s : buf) lo = std::min(lo, s), hi = std::max(hi, s);
+        for (int j = 0; j < VOICE_COUNT; j++) {   // a filter driven past the float range has started again
+            LadderFilter q = voiceFilter(j);
+            for (float s : {q.y1, q.y2, q.y3, q.y4, q.x1, q.y1old, q.y2old, q.y3old}) ASSERT_TRUE(std::isfinite(s)) << frames;
         }
     }
     EXPECT_TRUE(lo < -0.5f && hi > 0.5f);   // it really played

@@ -24,12 +24,16 @@ inline void callback(float *out, unsigned frames)
     SynthParams knobs;
     ModRouting routing;
     readParams(&knobs, &routing);
-    float knob[PARAM_COUNT], P[PARAM_COUNT];
+    float knob[PARAM_COUNT] = {knobs.tune, knobs.shape, knobs.fold, knobs.cutoff, knobs.resonance, knobs.lfoDepth, knobs.lfoRate,
+                               knobs.attack, knobs.decay, knobs.sustain, knobs.release, knobs.envAmount, knobs.gain};
+    float P[PARAM_COUNT];
     for (int k = 0; k < PARAM_COUNT; k++) {
-        knob[k] = knobs.*KnobField[k];
         if (std::isnan(knob[k])) knob[k] = 0.0f;
         P[k] = modulatedParam(knob, k, 0);
     }
+    // Each modulation input's source and the slot it moves.
+    const struct { int32_t source; ParamSlot slot; } inputs[] = {{routing.foldSource, PARAM_FOLD}, {routing.shapeSource, PARAM_SHAPE},
+        {routing.tuneSource, PARAM_TUNE}, {routing.cutoffSource, PARAM_CUTOFF}, {routing.resonanceSource, PARAM_RESONANCE}};
     lfoSetRate(lfo, P[PARAM_LFO_RATE]);
     for (int j = 0; j < VOICE_COUNT; j++) {   // a fresh note's filter starts from silence
         if (voices[j].restart == RESTART_FRESH) {
@@ -40,16 +44,15 @@ inline void callback(float *out, unsigned frames)
     }
     for (unsigned i = 0; i < frames; i++) {
         float l = lfoTick(lfo, P[PARAM_LFO_DEPTH]);
-        for (int m = 0; m < MOD_INPUT_COUNT; m++)
-            if (routing.*ModSourceField[m] == JACK_LFO_OUT) P[ModTarget[m]] = modulatedParam(knob, ModTarget[m], l);
+        for (auto &in : inputs)
+            if (in.source == JACK_LFO_OUT) P[in.slot] = modulatedParam(knob, in.slot, l);
         float sum = 0;
         for (int j = 0; j < VOICE_COUNT; j++) {
             Voice &v = voices[j];
             if (!v.active) continue;
             v.active = envelopeTick(v.envelope, v.gate, P[PARAM_ATTACK], P[PARAM_DECAY], P[PARAM_SUSTAIN], P[PARAM_RELEASE]);
-            for (int m = 0; m < MOD_INPUT_COUNT; m++)
-                if (routing.*ModSourceField[m] == JACK_ENV_OUT)
-                    P[ModTarget[m]] = modulatedParam(knob, ModTarget[m], v.envelope.level * P[PARAM_ENV_AMOUNT]);
+            for (auto &in : inputs)
+                if (in.source == JACK_ENV_OUT) P[in.slot] = modulatedParam(knob, in.slot, v.envelope.level * P[PARAM_ENV_AMOUNT]);
             float freq = detunedFrequency(v, P[PARAM_TUNE]);
             filterSetup(filters[j], P[PARAM_CUTOFF], P[PARAM_RESONANCE]);
             float in = clampUnit(foldSample(oscillatorSample((float)v.phase, freq, P[PARAM_SHAPE]), P[PARAM_FOLD]));
