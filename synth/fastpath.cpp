@@ -36,6 +36,7 @@ struct Lane {
     Recording rec;
     OscEntry *osc;               // OSC_TABLE entries, indexed by the phase counter
 };
+// The big tables of one lane: its oscillator table and its recorded period.
 struct LaneTables {
     OscEntry osc[OSC_TABLE];
     Tape tape;
@@ -150,26 +151,8 @@ SYNTH_INLINE OscEntry *foldedEntry(int j, int32_t n, float freq, float shape, fl
     return (uint32_t)n < OSC_TABLE ? &c.osc[n] : nullptr;
 }
 
-// The lane twins one path runs: plain everywhere, vector registers on x86.
-struct PlainLanes {
-    __attribute__((always_inline)) static void oscillator(const float *n, const float *f, const float *sh, const float *b, const float *s, float *out)
-    {
-        foldedOscillatorPlain(n, f, sh, b, s, out);
-    }
-    __attribute__((always_inline)) static void filter(const float *in, const int32_t *keep, float *out) { filterPlain(bank, in, keep, out); }
-};
-#if SYNTH_VECTOR_LANES
-struct VectorLanes {
-    __attribute__((always_inline)) static void oscillator(const float *n, const float *f, const float *sh, const float *b, const float *s, float *out)
-    {
-        foldedOscillatorLanes(n, f, sh, b, s, out);
-    }
-    __attribute__((always_inline)) static void filter(const float *in, const int32_t *keep, float *out) { filterLanes(bank, in, keep, out); }
-};
-#endif
-
-// The frames of one call, on the lanes of path L.
-template <class L>
+// The frames of one call, on vector lanes (x86) or the plain ones.
+template <bool VECTOR>
 SYNTH_INLINE void renderFrames(float *out, unsigned frames, Voice *voices, Lfo &lfo, FrameSetup &fs)
 {
     float *P = fs.param;
@@ -231,14 +214,22 @@ SYNTH_INLINE void renderFrames(float *out, unsigned frames, Voice *voices, Lfo &
             }
             if (missed) {
                 float x[LANES];
-                L::oscillator(n, f, sh, b, s, x);
+#if SYNTH_VECTOR_LANES
+                if constexpr (VECTOR) foldedOscillatorLanes(n, f, sh, b, s, x);
+                else
+#endif
+                    foldedOscillatorPlain(n, f, sh, b, s, x);
                 for (int j = 0; j < LANES; j++) {
                     if (!miss[j]) continue;
                     in[j] = x[j];
                     if (fresh[j]) fresh[j]->folded = x[j], fresh[j]->foldedStamp = lanes[j].foldedGen;
                 }
             }
-            L::filter(in, sounding, y);
+#if SYNTH_VECTOR_LANES
+            if constexpr (VECTOR) filterLanes(bank, in, sounding, y);
+            else
+#endif
+                filterPlain(bank, in, sounding, y);
             for (int j = 0; j < LANES; j++)
                 if (sounding[j]) loopAfterFilter(lanes[j].rec, bank, j, ns[j], y[j]);
         }
@@ -251,7 +242,7 @@ SYNTH_INLINE void renderFrames(float *out, unsigned frames, Voice *voices, Lfo &
 
 static void renderPlain(float *out, unsigned frames, Voice *voices, Lfo &lfo, FrameSetup &fs)
 {
-    renderFrames<PlainLanes>(out, frames, voices, lfo, fs);
+    renderFrames<false>(out, frames, voices, lfo, fs);
 }
 
 #if SYNTH_VECTOR_LANES
@@ -259,12 +250,12 @@ static void renderPlain(float *out, unsigned frames, Voice *voices, Lfo &lfo, Fr
 // which holds the eight filter lanes in one register.
 static void renderSse2(float *out, unsigned frames, Voice *voices, Lfo &lfo, FrameSetup &fs)
 {
-    renderFrames<VectorLanes>(out, frames, voices, lfo, fs);
+    renderFrames<true>(out, frames, voices, lfo, fs);
 }
 
 __attribute__((target("avx2"))) static void renderAvx2(float *out, unsigned frames, Voice *voices, Lfo &lfo, FrameSetup &fs)
 {
-    renderFrames<VectorLanes>(out, frames, voices, lfo, fs);
+    renderFrames<true>(out, frames, voices, lfo, fs);
 }
 
 static const LanePath bestPath = __builtin_cpu_supports("avx2") ? LANES_AVX2 : LANES_SSE2;
