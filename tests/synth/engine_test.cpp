@@ -32,7 +32,7 @@ TEST(Blocks, OscillatorFolderAndFilterNumbers)
     }
     LadderFilter q{};   // white noise into the brightest, most resonant setting never leaves it NaN
     filterSetup(q, 15300.0f, 0.99f);
-    for (uint32_t i = 0, seed = 1861; i < 44100 * 2; i++, seed = seed * 1664525u + 1013904223u)
+    for (uint32_t i = 0, seed = 1861; i < SAMPLE_RATE * 2; i++, seed = seed * 1664525u + 1013904223u)
         ASSERT_TRUE(std::isfinite(filterProcess(q, (float)(seed >> 8) / 8388608.0f - 1.0f))) << i;
 }
 
@@ -49,7 +49,7 @@ TEST(Blocks, LaneTwinsMatchTheirScalarSteps)
     int restarts = 0;
     uint32_t seed = 1861;
     auto noise = [&] { return (float)((seed = seed * 1664525u + 1013904223u) >> 8) / 8388608.0f - 1.0f; };
-    for (int i = 0; i < 44100; i++) {
+    for (int i = 0; i < SAMPLE_RATE; i++) {
         float in[LANES], a[LANES], b[LANES];
         int32_t keep[LANES];
         for (int j = 0; j < LANES; j++) in[j] = noise(), keep[j] = (i + j) % 5 ? -1 : 0;   // lanes sit out in turn
@@ -101,7 +101,7 @@ TEST(Blocks, EnvelopeAndLfoTiming)
     EXPECT_NEAR(h.level, 0.025f, 0.001f);
     for (float s : {0.0f, 1.0f}) {   // sustain 1 holds level 1; sustain 0 is silent but alive while held
         Envelope d{STAGE_DECAY, 0, 0, -1, 1.0f, 1.0f};
-        for (int i = 0; i < 44100; i++) ASSERT_TRUE(envelopeTick(d, true, 0.004f, 0.2f, s, 1.0f));
+        for (int i = 0; i < SAMPLE_RATE; i++) ASSERT_TRUE(envelopeTick(d, true, 0.004f, 0.2f, s, 1.0f));
         EXPECT_TRUE(d.stage == STAGE_SUSTAIN && d.level == s) << s;
     }
     Envelope dk{STAGE_DECAY, 0, 0, 5, 1.0f, 1.0f}, sk{STAGE_SUSTAIN, 0, 0, 5, 0.5f, envelopeCurve(0.5f)};
@@ -115,8 +115,8 @@ TEST(Blocks, EnvelopeAndLfoTiming)
     float before = std::sin(l.phase);
     lfoSetRate(l, 7.0f);
     EXPECT_NEAR(lfoTick(l, 1.0f), before, 2 * M_PI * 7.0 / 44100);   // no jump
-    l.counter = 44100ull * 3600 * 10;   // ten hours in, still the exact sine
-    for (int i = 0; i < 44100; i++) {
+    l.counter = (uint64_t)SAMPLE_RATE * 3600 * 10;   // ten hours in, still the exact sine
+    for (int i = 0; i < SAMPLE_RATE; i++) {
         double exact = std::sin((double)l.counter * 6.2831853 * 7.0 / 44100.0);
         ASSERT_NEAR(lfoTick(l, 1.0f), exact, 1e-6) << i;
     }

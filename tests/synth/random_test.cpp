@@ -64,7 +64,7 @@ TEST(Random, EveryLanePathMatchesPlainReferenceBitForBit)
         std::vector<float> a(2048), b(2048);
         // Every note a key can carry and beyond (periods past the replay limit, periods of one sample).
         int low = seed % 2 ? 0 : 24, high = seed % 2 ? 255 : 108;
-        for (long frames = 0, time = 0; frames < 44100L * 6;) {
+        for (long frames = 0, time = 0; frames < SAMPLE_RATE * 6L;) {
             // Seeds 7 to 12 hold still for long stretches, where periods replay.
             int changes = seed > 6 ? (rng() % 40 == 0 ? 1 + (int)(rng() % 3) : 0) : (int)(rng() % 4);
             for (int c = 0; c < changes; c++) randomChange(rng, (int)(time += rng() % 40), low, high);
@@ -106,10 +106,10 @@ TEST(Random, AnHourOfPlayingStaysSane)
     startEngine();
     std::mt19937 rng(2024);
     std::vector<float> buf(512);
-    const long end = 44100L * (getenv("MIRL_LONGRUN_SECONDS") ? atol(getenv("MIRL_LONGRUN_SECONDS")) : LONGRUN_SECONDS);
+    const long end = (long)SAMPLE_RATE * (getenv("MIRL_LONGRUN_SECONDS") ? atol(getenv("MIRL_LONGRUN_SECONDS")) : LONGRUN_SECONDS);
     float lo = 0, hi = 0;
     int time = 0;
-    for (long frames = 0; frames < end; frames += 512, time = (int)(frames * 1000 / 44100)) {
+    for (long frames = 0; frames < end; frames += 512, time = (int)(frames * 1000 / SAMPLE_RATE)) {
         if (rng() % 9 == 0) randomChange(rng, time, 0, 255);   // about ten changes a second
         audioCallback(buf.data(), 512);
         for (float s : buf) lo = std::min(lo, s), hi = std::max(hi, s);
@@ -120,6 +120,6 @@ TEST(Random, AnHourOfPlayingStaysSane)
     }
     EXPECT_TRUE(lo < -0.5f && hi > 0.5f);   // it really played
     allNotesOff(time);
-    for (int b = 0; b < 44100 * 5 / 512; b++) audioCallback(buf.data(), 512);   // the longest release is 4 s
+    for (int b = 0; b < SAMPLE_RATE * 5 / 512; b++) audioCallback(buf.data(), 512);   // the longest release is 4 s
     for (int j = 0; j < VOICE_COUNT; j++) EXPECT_FALSE(voicePool()[j].active) << j;
 }
