@@ -163,6 +163,17 @@ TEST(Voices, LfoAtDepthZeroMovesNothing)
     EXPECT_EQ(std::memcmp(plain.data(), cabled.data(), 4096 * sizeof(float)), 0);
 }
 
+TEST(Voices, ANanKnobPlaysAsZero)
+{
+    std::vector<float> zero(4096), nan(4096);
+    for (std::vector<float> *buf : {&zero, &nan}) {
+        startEngine();
+        setKnob(4, buf == &nan ? NAN : 0.0f), setKnob(20, 1.0f), noteOn(60, 100, 0);   // the cutoff knob
+        audioCallback(buf->data(), 4096);
+    }
+    EXPECT_EQ(std::memcmp(zero.data(), nan.data(), 4096 * sizeof(float)), 0);
+}
+
 TEST(Voices, ScopeKeepsEvery1024thFrameRoundTheRing)
 {
     startEngine();
