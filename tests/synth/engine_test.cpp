@@ -226,4 +226,9 @@ TEST(Voices, EventsAndModulationReachEachVoice)
     audioCallback(buf.data(), 10);
     EXPECT_NE(voiceFilter(7).f, voiceFilter(6).f);
     for (int j : {6, 7}) EXPECT_NEAR(voiceFilter(j).f * 22050.0f, engineParam(PARAM_CUTOFF, v[j].envelope.level), 1.0f) << j;
+    midiStart();
+    midiPostEvent(1200, 0xFC, 0, 0);   // Stop releases every voice
+    audioCallback(buf.data(), 0);
+    for (int j : {6, 7}) EXPECT_TRUE(!v[j].gate && v[j].envelope.offTime == 1200) << j;
+    midiStop();
 }
