@@ -1,7 +1,9 @@
 // The engine's building blocks and voice handling, checked against the numbers a listener
 // hears: pitches, fold shapes, filter coefficients, envelope timing, which voice a note takes.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 #include "midi/midi.h"
 #include "tests/synth/synth_test.h"
@@ -9,7 +11,7 @@
 TEST(Blocks, OscillatorFolderAndFilterNumbers)
 {
     struct { float n, freq, shape, want; } osc[] = {{0, 440, 0, 0}, {0, 440, 0.5f, 0}, {0, 440, 1, 1}, {25, 441, 0, 1},
-                                                  {25, 441, 0.5f, 1}, {25, 441, 1, 0.5f}, {75, 441, 0.5f, -1}};
+                                                  {25, 441, 0.5f, 1}, {25, 441, 1, 0.5f}, {75, 441, 0.5f, -1}, {90, 441, 0.5f, -0.4f}};
     for (auto &o : osc) EXPECT_NEAR(oscillatorSample(o.n, o.freq, o.shape), o.want, 1e-6) << o.n << " " << o.shape;
     EXPECT_EQ(oscillatorPeriod(noteFrequency(69)), 100.0);   // 440 Hz plays as 441 Hz
     Voice v{};
@@ -17,6 +19,7 @@ TEST(Blocks, OscillatorFolderAndFilterNumbers)
     v.freqBelow = noteFrequency(68);
     v.freqAbove = noteFrequency(70);
     EXPECT_NEAR(detunedFrequency(v, 0.5f), 453.08f, 0.01f);
+    EXPECT_NEAR(detunedFrequency(v, -0.5f), 427.65f, 0.01f);
     struct { float x, b, want; } fold[] = {{0.5f, 0.5f, 0.5f}, {0.75f, 0.5f, 0.25f}, {1, 0.5f, 0}, {1, 0.25f, 0}, {0.5f, 0.25f, 0}};
     for (auto &f : fold) EXPECT_NEAR(foldSample(f.x, f.b), f.want, 1e-6) << f.x << " " << f.b;
     for (float x = -1.0f; x <= 1.0f; x += 0.01f) EXPECT_NEAR(foldSample(x, 1.01f), x, 1e-6);
@@ -29,8 +32,61 @@ TEST(Blocks, OscillatorFolderAndFilterNumbers)
     }
     LadderFilter q{};   // white noise into the brightest, most resonant setting never leaves it NaN
     filterSetup(q, 15300.0f, 0.99f);
-    for (uint32_t i = 0, seed = 1861; i < 44100 * 2; i++, seed = seed * 1664525u + 1013904223u)
+    for (uint32_t i = 0, seed = 1861; i < SAMPLE_RATE * 2; i++, seed = seed * 1664525u + 1013904223u)
         ASSERT_TRUE(std::isfinite(filterProcess(q, (float)(seed >> 8) / 8388608.0f - 1.0f))) << i;
+}
+
+TEST(Blocks, LaneTwinsMatchTheirScalarSteps)
+{
+    // White noise into the brightest, most resonant filters drives the cubic past the float range, and
+    // the filter starts again: each lane twin gives the scalar step's numbers bit for bit, restarts included.
+    FilterBank plain{}, wide{};
+    LadderFilter scalar[LANES] = {};
+    for (int j = 0; j < LANES; j++) {
+        filterSetup(scalar[j], 15000.0f + 50.0f * j, 0.93f + 0.01f * j);
+        setLaneFilter(plain, j, scalar[j]), setLaneFilter(wide, j, scalar[j]);
+    }
+    int restarts = 0;
+    uint32_t seed = 1861;
+    auto noise = [&] { return (float)((seed = seed * 1664525u + 1013904223u) >> 8) / 8388608.0f - 1.0f; };
+    for (int i = 0; i < SAMPLE_RATE; i++) {
+        float in[LANES], a[LANES], b[LANES];
+        int32_t keep[LANES];
+        for (int j = 0; j < LANES; j++) in[j] = noise(), keep[j] = (i + j) % 5 ? -1 : 0;   // lanes sit out in turn
+        filterPlain(plain, in, keep, a);
+#if SYNTH_VECTOR_LANES
+        filterLanes(wide, in, keep, b);
+#else
+        filterPlain(wide, in, keep, b);
+#endif
+        for (int j = 0; j < LANES; j++) {
+            float before = scalar[j].y4;
+            if (keep[j]) filterProcess(scalar[j], in[j]);
+            restarts += before != 0.0f && scalar[j].y4 == 0.0f && scalar[j].y1 == 0.0f;
+            LadderFilter p = laneFilter(plain, j), w = laneFilter(wide, j);
+            ASSERT_TRUE(std::memcmp(&p, &scalar[j], sizeof p) == 0 && std::memcmp(&w, &scalar[j], sizeof w) == 0 && a[j] == p.y4 && b[j] == w.y4)
+                << i << " " << j;
+        }
+    }
+    EXPECT_GT(restarts, 10);
+    // The folded oscillator over every phase, pitch, shape and fold, the deepest folds included.
+    for (int i = 0; i < 20000; i++) {
+        float n[LANES], f[LANES], sh[LANES], fo[LANES], si[LANES], a[LANES], b[LANES];
+        for (int j = 0; j < LANES; j++) {
+            f[j] = noteFrequency((int)((noise() + 1.0f) * 128.0f)), n[j] = (float)(int)((noise() + 1.0f) * 0.5f * (float)oscillatorPeriod(f[j]));
+            sh[j] = (noise() + 1.0f) * 0.5f, fo[j] = 0.001f + (noise() + 1.0f) * 0.5045f, si[j] = oscillatorSine(n[j], f[j]);
+        }
+        foldedOscillatorPlain(n, f, sh, fo, si, a);
+#if SYNTH_VECTOR_LANES
+        foldedOscillatorLanes(n, f, sh, fo, si, b);
+#else
+        foldedOscillatorPlain(n, f, sh, fo, si, b);
+#endif
+        for (int j = 0; j < LANES; j++) {
+            float want = clampUnit(foldSample(oscillatorSample(n[j], f[j], sh[j]), fo[j]));
+            ASSERT_TRUE(std::memcmp(&a[j], &want, 4) == 0 && std::memcmp(&b[j], &want, 4) == 0) << n[j] << " " << f[j] << " " << sh[j] << " " << fo[j];
+        }
+    }
 }
 
 TEST(Blocks, EnvelopeAndLfoTiming)
@@ -45,17 +101,22 @@ TEST(Blocks, EnvelopeAndLfoTiming)
     EXPECT_NEAR(h.level, 0.025f, 0.001f);
     for (float s : {0.0f, 1.0f}) {   // sustain 1 holds level 1; sustain 0 is silent but alive while held
         Envelope d{STAGE_DECAY, 0, 0, -1, 1.0f, 1.0f};
-        for (int i = 0; i < 44100; i++) ASSERT_TRUE(envelopeTick(d, true, 0.004f, 0.2f, s, 1.0f));
+        for (int i = 0; i < SAMPLE_RATE; i++) ASSERT_TRUE(envelopeTick(d, true, 0.004f, 0.2f, s, 1.0f));
         EXPECT_TRUE(d.stage == STAGE_SUSTAIN && d.level == s) << s;
     }
+    Envelope dk{STAGE_DECAY, 0, 0, 5, 1.0f, 1.0f}, sk{STAGE_SUSTAIN, 0, 0, 5, 0.5f, envelopeCurve(0.5f)};
+    envelopeTick(dk, false, 0.004f, 0.2f, 0.5f, 1.0f);   // a key let go in Decay or Sustain finishes that step first
+    envelopeTick(sk, false, 0.004f, 0.2f, 0.7f, 1.0f);
+    EXPECT_TRUE(dk.stage == STAGE_RELEASE && dk.level == 1.0f - (0.5f / 0.2f) * ENV_STEP) << dk.level;
+    EXPECT_TRUE(sk.stage == STAGE_RELEASE && sk.level == 0.7f && sk.output == envelopeCurve(0.7f)) << sk.level;
     Lfo l{};   // the LFO continues across rate changes and stays precise for hours
     lfoSetRate(l, 4.0f);
     for (int i = 0; i < 3000; i++) lfoTick(l, 1.0f);
     float before = std::sin(l.phase);
     lfoSetRate(l, 7.0f);
     EXPECT_NEAR(lfoTick(l, 1.0f), before, 2 * M_PI * 7.0 / 44100);   // no jump
-    l.counter = 44100ull * 3600 * 10;   // ten hours in, still the exact sine
-    for (int i = 0; i < 44100; i++) {
+    l.counter = (uint64_t)SAMPLE_RATE * 3600 * 10;   // ten hours in, still the exact sine
+    for (int i = 0; i < SAMPLE_RATE; i++) {
         double exact = std::sin((double)l.counter * 6.2831853 * 7.0 / 44100.0);
         ASSERT_NEAR(lfoTick(l, 1.0f), exact, 1e-6) << i;
     }
@@ -76,12 +137,54 @@ TEST(Voices, ChoiceRetriggerAndStealing)
     for (int k = 0; k < 6; k++) noteOn(70 + k, 100, 50 + k);   // voices 5..0
     noteOn(90, 100, 100);   // all held: the earliest started (voice 7) is stolen, fresh
     EXPECT_TRUE(v[7].note == 90 && v[7].envelope.level == 0.0f && v[7].phase == 0);
-    noteOff(74, 110);   // voice 1 released: it goes first though held voices started earlier
+    noteOff(74, 110), noteOff(72, 111);   // voices 1 and 3 released: the earlier started goes first, before held ones
     noteOn(91, 100, 120);
-    EXPECT_EQ(v[1].note, 91);
+    EXPECT_EQ(v[3].note, 91);
+    noteOn(74, 100, 125);   // voice 1 held again: all eight held
     for (int j = 0; j < 8; j++) v[j].envelope.onTime = j == 3 ? -5 : 200 + j;   // unsigned: -5 is the latest
     noteOn(92, 100, 300);
     EXPECT_EQ(v[0].note, 92);
+    Voice before[VOICE_COUNT];
+    std::copy(v, v + VOICE_COUNT, before);
+    noteOff(33, 310);   // a note no voice holds releases nothing
+    for (int j = 0; j < VOICE_COUNT; j++) EXPECT_TRUE(v[j].gate == before[j].gate && v[j].envelope.offTime == before[j].envelope.offTime) << j;
+}
+
+TEST(Voices, LfoAtDepthZeroMovesNothing)
+{
+    std::vector<float> plain(4096), cabled(4096);
+    for (std::vector<float> *buf : {&plain, &cabled}) {
+        startEngine();
+        setKnob(7, 0.0f), setKnob(6, 1.0f);   // LFO depth 0 at the fastest rate
+        if (buf == &cabled) route(0, JACK_LFO_OUT, JACK_FOLD_IN + (int)MOD_CUTOFF), route(1, JACK_LFO_OUT, JACK_FOLD_IN + (int)MOD_TUNE);
+        setKnob(20, 1.0f), noteOn(60, 100, 0), noteOn(67, 100, 0);
+        audioCallback(buf->data(), 4096);
+    }
+    EXPECT_EQ(std::memcmp(plain.data(), cabled.data(), 4096 * sizeof(float)), 0);
+}
+
+TEST(Voices, ANanKnobPlaysAsZero)
+{
+    std::vector<float> zero(4096), nan(4096);
+    for (std::vector<float> *buf : {&zero, &nan}) {
+        startEngine();
+        setKnob(4, buf == &nan ? NAN : 0.0f), setKnob(20, 1.0f), noteOn(60, 100, 0);   // the cutoff knob
+        audioCallback(buf->data(), 4096);
+    }
+    EXPECT_EQ(std::memcmp(zero.data(), nan.data(), 4096 * sizeof(float)), 0);
+}
+
+TEST(Voices, ScopeKeepsEvery1024thFrameRoundTheRing)
+{
+    startEngine();
+    setKnob(20, 1.0f), noteOn(60, 100, 0);
+    std::vector<float> buf(2049);   // three scope samples a buffer: frames 0, 1024 and 2048
+    int start = scopeOldestIndex();
+    for (int k = 0; k < 134; k++) {   // 402 samples: once round the ring and on
+        audioCallback(buf.data(), 2049);
+        for (int m = 0; m < 3; m++) ASSERT_EQ(scopeSample((start + 3 * k + m) % SCOPE_SIZE), buf[1024 * m]) << k << " " << m;
+    }
+    EXPECT_EQ(scopeOldestIndex(), (start + 402) % SCOPE_SIZE);
 }
 
 TEST(Voices, EveryNoteAndKnobStaysFiniteAndBounded)
@@ -94,7 +197,10 @@ TEST(Voices, EveryNoteAndKnobStaysFiniteAndBounded)
         if (note % 8 != 7) continue;
         setKnob(2, (note % 16) / 15.0f), setKnob(3, (note % 32) / 31.0f), setKnob(1, (note % 24) / 23.0f);
         audioCallback(buf.data(), 4096), allNotesOff(note);
-        for (float s : buf) ASSERT_TRUE(s >= -1.0f && s <= 1.0f) << note;
+        for (int j = 0; j < VOICE_COUNT; j++) {   // a filter driven past the float range has started again
+            LadderFilter q = voiceFilter(j);
+            for (float s : {q.y1, q.y2, q.y3, q.y4, q.x1, q.y1old, q.y2old, q.y3old}) ASSERT_TRUE(std::isfinite(s)) << note << " " << j;
+        }
     }
     for (int j = 0; j < 8; j++) EXPECT_LE(voicePool()[j].phase, 5714) << j;   // no endless period
 }
@@ -113,11 +219,16 @@ TEST(Voices, EventsAndModulationReachEachVoice)
     EXPECT_EQ(synthLfo()->rate, 8.82f);
     midiStop();
     setKnob(4, 0.8f), audioCallback(buf.data(), 0);
-    EXPECT_EQ(modulatedParam(3, 0.5f), 15400.0f);   // cutoff knob 0.8 with the LFO at +0.5 saturates
+    EXPECT_EQ(engineParam(PARAM_CUTOFF, 0.5f), 15400.0f);   // cutoff knob 0.8 with the LFO at +0.5 saturates
     setKnob(4, 0.5f), setKnob(11, 0.2f);   // voice 7 in its release, voice 6 in its attack
     audioCallback(buf.data(), 2000);
     noteOn(64, 100, 1100);
     audioCallback(buf.data(), 10);
-    EXPECT_NE(v[7].filter.f, v[6].filter.f);
-    for (int j : {6, 7}) EXPECT_NEAR(v[j].filter.f * 22050.0f, modulatedParam(3, v[j].envelope.level), 1.0f) << j;
+    EXPECT_NE(voiceFilter(7).f, voiceFilter(6).f);
+    for (int j : {6, 7}) EXPECT_NEAR(voiceFilter(j).f * 22050.0f, engineParam(PARAM_CUTOFF, v[j].envelope.level), 1.0f) << j;
+    midiStart();
+    midiPostEvent(1200, 0xFC, 0, 0);   // Stop releases every voice
+    audioCallback(buf.data(), 0);
+    for (int j : {6, 7}) EXPECT_TRUE(!v[j].gate && v[j].envelope.offTime == 1200) << j;
+    midiStop();
 }

@@ -1,44 +1,62 @@
-// The plain reference for the audio callback: the engine's scalar building blocks
+// The plain reference for the audio callback: the engine's building blocks
 // for every voice on every frame, nothing cached, no lanes, no period replay,
 // no denormal flush. Tests prove the callback equal to it; the benchmark times it.
 #pragma once
-#include <algorithm>
 #include "panel/panel.h"
-#include "synth/synth.h"
+#include "synth/blocks.h"
 
 namespace ref {
 
 inline Voice voices[VOICE_COUNT];
+inline LadderFilter filters[VOICE_COUNT];
 inline Lfo lfo;
 
-// Takes over the engine's voices and LFO as they stand (notes are placed by the engine).
-inline void copyEngine() { std::copy(voicePool(), voicePool() + VOICE_COUNT, voices), lfo = *synthLfo(); }
+// Takes over the engine's voices, filters and LFO as they stand (notes are placed by the engine).
+inline void copyEngine()
+{
+    for (int j = 0; j < VOICE_COUNT; j++) voices[j] = voicePool()[j], filters[j] = voiceFilter(j);
+    lfo = *synthLfo();
+}
 
-// Renders frames with the knobs the engine's last callback took.
+// Renders frames with the knobs and cables the engine's last callback took.
 inline void callback(float *out, unsigned frames)
 {
     SynthParams knobs;
     ModRouting routing;
-    readParams(&knobs, &routing);   // only the cables: the knobs come sanitised from the engine
-    float P[13];
-    for (int k = 0; k < 13; k++) P[k] = modulatedParam(k, 0);
-    lfoSetRate(lfo, P[6]);
-    static const int target[5] = {2, 1, 0, 3, 4};   // fold, shape, tune, cutoff, resonance inputs
-    const int32_t *src = &routing.foldSource;
+    readParams(&knobs, &routing);
+    float knob[PARAM_COUNT] = {knobs.tune, knobs.shape, knobs.fold, knobs.cutoff, knobs.resonance, knobs.lfoDepth, knobs.lfoRate,
+                               knobs.attack, knobs.decay, knobs.sustain, knobs.release, knobs.envAmount, knobs.gain};
+    float P[PARAM_COUNT];
+    for (int k = 0; k < PARAM_COUNT; k++) {
+        if (std::isnan(knob[k])) knob[k] = 0.0f;
+        P[k] = modulatedParam(knob, k, 0);
+    }
+    // Each modulation input's source and the slot it moves.
+    const struct { int32_t source; ParamSlot slot; } inputs[] = {{routing.foldSource, PARAM_FOLD}, {routing.shapeSource, PARAM_SHAPE},
+        {routing.tuneSource, PARAM_TUNE}, {routing.cutoffSource, PARAM_CUTOFF}, {routing.resonanceSource, PARAM_RESONANCE}};
+    lfoSetRate(lfo, P[PARAM_LFO_RATE]);
+    for (int j = 0; j < VOICE_COUNT; j++) {   // a fresh note's filter starts from silence
+        if (voices[j].restart == RESTART_FRESH) {
+            LadderFilter &q = filters[j];
+            q.y1 = q.y2 = q.y3 = q.y4 = q.x1 = q.y1old = q.y2old = q.y3old = 0.0f;
+        }
+        voices[j].restart = RESTART_NONE;
+    }
     for (unsigned i = 0; i < frames; i++) {
-        float l = lfoTick(lfo, P[5]);
-        for (int m = 0; m < 5; m++)
-            if (src[m] == JACK_LFO_OUT) P[target[m]] = modulatedParam(target[m], l);
+        float l = lfoTick(lfo, P[PARAM_LFO_DEPTH]);
+        for (auto &in : inputs)
+            if (in.source == JACK_LFO_OUT) P[in.slot] = modulatedParam(knob, in.slot, l);
         float sum = 0;
-        for (Voice &v : voices) {
+        for (int j = 0; j < VOICE_COUNT; j++) {
+            Voice &v = voices[j];
             if (!v.active) continue;
-            v.active = envelopeTick(v.envelope, v.gate, P[7], P[8], P[9], P[10]);
-            for (int m = 0; m < 5; m++)
-                if (src[m] == JACK_ENV_OUT) P[target[m]] = modulatedParam(target[m], v.envelope.level * P[11]);
-            float freq = detunedFrequency(v, P[0]);
-            filterSetup(v.filter, P[3], P[4]);
-            sum += filterProcess(v.filter, clampUnit(foldSample(oscillatorSample((float)v.phase, freq, P[1]), P[2]))) *
-                   v.envelope.output * P[12];
+            v.active = envelopeTick(v.envelope, v.gate, P[PARAM_ATTACK], P[PARAM_DECAY], P[PARAM_SUSTAIN], P[PARAM_RELEASE]);
+            for (auto &in : inputs)
+                if (in.source == JACK_ENV_OUT) P[in.slot] = modulatedParam(knob, in.slot, v.envelope.level * P[PARAM_ENV_AMOUNT]);
+            float freq = detunedFrequency(v, P[PARAM_TUNE]);
+            filterSetup(filters[j], P[PARAM_CUTOFF], P[PARAM_RESONANCE]);
+            float in = clampUnit(foldSample(oscillatorSample((float)v.phase, freq, P[PARAM_SHAPE]), P[PARAM_FOLD]));
+            sum += filterProcess(filters[j], in) * v.envelope.output * P[PARAM_GAIN];
             if (++v.phase >= oscillatorPeriod(freq)) v.phase = 0;
         }
         out[i] = sum == sum ? clampUnit(sum) : 0.0f;

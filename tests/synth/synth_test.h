@@ -2,9 +2,17 @@
 #pragma once
 #include <random>
 #include "panel/panel.h"
-#include "synth/synth.h"
+#include "synth/blocks.h"
 
 inline void setKnob(int id, float v) { controlTable()[id].value = v, snapshotParams(); }
+
+// Engine value of a slot with the knobs last published, plus a modulation offset.
+inline float engineParam(int slot, float offset)
+{
+    float knob[PARAM_COUNT];
+    for (int k = 0; k < PARAM_COUNT; k++) knob[k] = synthParams()->*KnobField[k];
+    return modulatedParam(knob, slot, offset);
+}
 
 inline void route(int slot, int from, int to) { cableTable()[slot].inUse = true, cableTable()[slot].from = from, cableTable()[slot].to = to; }
 
