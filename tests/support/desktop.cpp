@@ -4,6 +4,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sndfile.h>
 #include <sys/prctl.h>
@@ -163,6 +164,14 @@ Sound startSound()
     double end = now() + 15;
     while (now() < end) {
         if (run({"pactl", "info"}, env) == 0) {
+            // The server's sink thread already runs at real-time priority; its
+            // main thread, which moves each stream's data from the client to
+            // the sink, gets the same, as a desktop's sound graph runs. Without
+            // it the software renderer's threads on both cores starve the
+            // server, and its few milliseconds of buffer run dry.
+            sched_param rt{};
+            rt.sched_priority = 5;
+            sched_setscheduler(s.server.pid, SCHED_FIFO, &rt);
             run({"pactl", "set-sink-volume", "mirl", "100%"}, env);
             run({"pactl", "set-default-sink", "mirl"}, env);
             return s;

@@ -1,0 +1,121 @@
+// Prints what the real program costs from outside, as a user's machine sees it:
+// the processor time of the whole process (every thread, Mesa's renderer
+// threads included) as a share of one core, and the frames it shows a second
+// (Mesa's HUD, written to a file, nothing drawn), for the 800 window with
+// Mesa's default threads: at rest, with a note sounding, with a knob turning,
+// with a cable pulled, and in help mode with the pointer moving.
+#include <unistd.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+#include "tests/support/desktop.h"
+#include "tests/support/face.h"
+
+static double wallSeconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+static double processSeconds(pid_t pid)
+{
+    std::string stat = desk::readFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream in(stat.substr(close + 2));
+    std::string field;
+    long ticks = 0;
+    for (int i = 3; i <= 15 && in >> field; i++)
+        if (i == 14 || i == 15) ticks += std::atol(field.c_str());  // user and system time
+    return (double)ticks / (double)sysconf(_SC_CLK_TCK);
+}
+
+// The HUD's frames-per-second values written since line `from`, averaged.
+static double framesPerSecond(const std::string &file, size_t *from)
+{
+    std::istringstream in(desk::readFile(file));
+    std::string line;
+    double sum = 0;
+    size_t n = 0, seen = 0;
+    while (std::getline(in, line))
+        if (seen++ >= *from) sum += std::atof(line.c_str()), n++;
+    *from = seen;
+    return n ? sum / (double)n : 0.0;
+}
+
+// Moves the pointer steps times by (dx, dy) and back again, a step every 5 ms,
+// in one xdotool run: faster than the frame rate, so frames are not waiting
+// for input.
+static void glide(const desk::Display &d, int dx, int dy, int steps)
+{
+    std::vector<std::string> argv = {"xdotool"};
+    for (int back = 0; back < 2; back++)
+        for (int i = 0; i < steps; i++) {
+            int sx = back ? -dx : dx, sy = back ? -dy : dy;
+            for (const std::string &a : {std::string("mousemove_relative"), std::string("--"), std::to_string(sx),
+                                         std::to_string(sy), std::string("sleep"), std::string("0.005")})
+                argv.push_back(a);
+        }
+    desk::run(argv, {d.env()});
+}
+
+int main()
+{
+    desk::Display d = desk::startDisplay(1280, 1024);
+    desk::Sound s = desk::startSound();
+    std::string hud = desk::tempDir("hud");
+    std::vector<std::string> env = s.env();
+    for (const char *e : {"GALLIUM_HUD=fps", "GALLIUM_HUD_VISIBLE=false", "GALLIUM_HUD_PERIOD=1"}) env.push_back(e);
+    env.push_back("GALLIUM_HUD_DUMP_DIR=" + hud);
+    desk::Mirl m = desk::startMirl(d, env);
+    if (d.number < 0 || !m.ok) {
+        std::printf("idle benchmark: the program did not start\n");
+        return 1;
+    }
+    std::printf("idle benchmark: the real program, 800 window, Mesa's default renderer threads\n");
+    desk::sleepFor(3);
+    size_t line = 0;
+    framesPerSecond(hud + "/fps", &line);
+    auto phase = [&](const char *what, double seconds, const std::function<void(int)> &act) {
+        framesPerSecond(hud + "/fps", &line);
+        double c0 = processSeconds(m.proc.pid), t0 = wallSeconds();
+        for (int i = 0; wallSeconds() - t0 < seconds; i++) act(i), desk::sleepFor(0.005);
+        double cpu = processSeconds(m.proc.pid) - c0;
+        std::printf("idle %-36s %5.1f%% of a core  %5.1f frames/s\n", what, 100.0 * cpu / (wallSeconds() - t0),
+                    framesPerSecond(hud + "/fps", &line));
+    };
+    auto at = [&](int id) { return face::controlScreen(id, m.window.width); };
+    auto moveTo = [&](Vector2 p) { desk::mouseMove(d, m.window, (int)p.x, (int)p.y); };
+
+    moveTo(Vector2{790, 790});
+    phase("at rest", 10, [](int) {});
+    moveTo(at(36));
+    desk::mouseDown(d, 1);
+    phase("a note held (the scope moving)", 6, [](int) {});
+    desk::mouseUp(d, 1);
+    moveTo(Vector2{790, 790});
+    desk::sleepFor(5);  // the release dies away
+    moveTo(at(4));
+    desk::mouseDown(d, 1);
+    phase("a knob turning", 5, [&](int) { glide(d, 0, 2, 12); });
+    desk::mouseUp(d, 1);
+    moveTo(at(13));
+    desk::mouseDown(d, 1);
+    phase("a cable pulled", 5, [&](int) { glide(d, 3, 1, 12); });
+    moveTo(Vector2{790, 600});
+    desk::mouseUp(d, 1);
+    moveTo(Vector2{22, m.window.height - 24.0f});  // the help icon, in the bottom-left corner
+    desk::mouseDown(d, 1), desk::sleepFor(0.1), desk::mouseUp(d, 1);
+    const int sweep[] = {1, 2, 3, 4, 5, 13, 14, 30, 31, 32, 33};
+    phase("help mode, the pointer moving", 5, [&](int i) {
+        moveTo(at(sweep[i % 11]));
+        glide(d, 2, 2, 8);
+    });
+    desk::closeMirl(d, m);
+    desk::stopSound(s);
+    desk::stopDisplay(d);
+    return 0;
+}
