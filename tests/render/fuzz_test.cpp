@@ -19,19 +19,7 @@
 
 namespace {
 
-// splitmix64: the same numbers on every machine and library, so a failing case can be run again by its index.
-struct Rng {
-    uint64_t s;
-    uint64_t next()
-    {
-        uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    size_t below(size_t n) { return n ? (size_t)(next() % n) : 0; }
-    bool chance(int percent) { return (int)below(100) < percent; }
-};
+using desk::Rng;
 
 const char *const WORDS[] = {"0", "1", "-1", "-0", "+1", "7", "12", "13", "19", "20", "21", "45", "46", "127", "128", "144",
                              "252", "255", "256", "1000", "3600000", "3600001", "2147483647", "2147483648", "4294967296",

@@ -16,22 +16,10 @@
 
 namespace {
 
+using desk::Rng;
+
 const int RATE = 44100;
 const double LONGEST_RELEASE = 4.0;   // seconds, the release knob turned fully up
-
-// splitmix64: the same storm on every machine and library.
-struct Rng {
-    uint64_t s;
-    uint64_t next()
-    {
-        uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    int below(int n) { return (int)(next() % (uint64_t)n); }
-    bool chance(int percent) { return below(100) < percent; }
-};
 
 // Builds xdotool command chains in screen coordinates and counts the mouse actions in them.
 struct Storm {

@@ -28,6 +28,20 @@ void stop(Process &p);
 int run(const std::vector<std::string> &argv, const std::vector<std::string> &env = {});
 // Returns the whole content of a file ("" when missing).
 std::string readFile(const std::string &path);
+// splitmix64 random numbers: the same on every machine and library, so a
+// failing case of a seeded test can be run again by its index.
+struct Rng {
+    uint64_t s;
+    uint64_t next()
+    {
+        uint64_t z = (s += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    int below(size_t n) { return n ? (int)(next() % n) : 0; }
+    bool chance(int percent) { return below(100) < percent; }
+};
 // A fresh temporary folder.
 std::string tempDir(const std::string &tag);
 // Sleeps for the given seconds.
