@@ -9,14 +9,27 @@ enum class ControlKind : int32_t { None = 0, Knob = 1, Jack = 2, Key = 3 };
 
 enum { CONTROL_COUNT = 46, PANEL_COUNT = 7, CABLE_SLOTS = 10 };
 
-// Jack ids that carry modulation: the two sources and the first input.
-enum { JACK_LFO_OUT = 13, JACK_FOLD_IN = 14, JACK_RES_IN = 18, JACK_ENV_OUT = 19 };
+// Control ids: each control's row in the control table, from the mouse to the sound.
+enum ControlId : int32_t {
+    CONTROL_NONE = 0,
+    KNOB_TUNE = 1, KNOB_SHAPE = 2, KNOB_FOLD = 3, KNOB_CUTOFF = 4, KNOB_RESONANCE = 5,
+    KNOB_LFO_RATE = 6, KNOB_LFO_DEPTH = 7,
+    KNOB_ATTACK = 8, KNOB_DECAY = 9, KNOB_SUSTAIN = 10, KNOB_RELEASE = 11, KNOB_ENV_AMOUNT = 12,
+    JACK_LFO_OUT = 13,
+    JACK_FOLD_IN = 14, JACK_SHAPE_IN = 15, JACK_TUNE_IN = 16, JACK_CUTOFF_IN = 17, JACK_RES_IN = 18,
+    JACK_ENV_OUT = 19,
+    KNOB_GAIN = 20,
+    KEY_FIRST = 21, KEY_LAST = 45,  // two octaves and a note, C4 (60) to C6 (84)
+};
+
+// A jack's direction, kept in its row's variant.
+enum JackDirection : int32_t { JACK_OUTPUT = 0, JACK_INPUT = 1 };
 
 // One row of the control table.
 struct Control {
     char name[12];        // label text, may be empty
     ControlKind kind;
-    int32_t variant;      // knob/key: ModelId; jack: 0 output, 1 input
+    int32_t variant;      // knob/key: ModelId; jack: JackDirection
     int32_t panel;        // index into panelTable
     Vector3 position;     // panel-relative x/z until the layout runs, then world
     float defaultValue;   // knob default, key note number, 0 for jacks
