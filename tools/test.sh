@@ -3,6 +3,7 @@
 #   build-asan  all tests under AddressSanitizer + UndefinedBehaviorSanitizer
 #   build-tsan  the concurrency tests under ThreadSanitizer
 #   build       the optimised program: tests that need real-time speed, then the benchmarks
+# and cross-compiles the engine, MIDI and panel sources for arm64.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./tools/deps.sh
@@ -53,6 +54,8 @@ runctest() {  # runctest DIR LABEL RUNS
   fi
   rm -f "$log"
 }
+echo "== arm64: the engine, MIDI and panel sources on a machine without SSE or AVX2"
+if ./tools/arm64-compile.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 runctest build-asan unit 1
 runctest build-asan e2e 2
 runctest build-tsan concurrency 1
