@@ -165,19 +165,19 @@ int main()
     resetSynth();
     loadSceneAssets();
     layoutScene();
-    connectJacks(JACK_LFO_OUT, 14);
-    connectJacks(JACK_LFO_OUT, 15);
-    connectJacks(JACK_LFO_OUT, 16);
-    connectJacks(JACK_ENV_OUT, 17);
-    connectJacks(JACK_ENV_OUT, 18);
+    connectJacks(JACK_LFO_OUT, JACK_FOLD_IN);
+    connectJacks(JACK_LFO_OUT, JACK_SHAPE_IN);
+    connectJacks(JACK_LFO_OUT, JACK_TUNE_IN);
+    connectJacks(JACK_ENV_OUT, JACK_CUTOFF_IN);
+    connectJacks(JACK_ENV_OUT, JACK_RES_IN);
     snapshotParams();
     int cables = 0;
     for (int s = 0; s < cableCapacity(); s++) cables += cableTable()[s].inUse;
     std::printf("frame benchmark: 800 x 800 window, %d cables, LP_NUM_THREADS=%s\n", cables,
                 getenv("LP_NUM_THREADS") ? getenv("LP_NUM_THREADS") : "(Mesa default)");
 
-    const Control &cutoff = controlTable()[4];
-    Vector2 cutoffAt = controlAt(4);
+    const Control &cutoff = controlTable()[KNOB_CUTOFF];
+    Vector2 cutoffAt = controlAt(KNOB_CUTOFF);
     cachedFrame();
     stages();
     measure("full redraw, help mode off", 200, nothing, fullFrame);
@@ -194,8 +194,8 @@ int main()
     for (int i = 0; i < 200; i++) sound(i);
 
     float start = cutoff.value;
-    measure("cached, a knob turning", 300, [&](int i) { controlTable()[4].value = (float)(i % 100) / 100.0f; }, cachedFrame);
-    controlTable()[4].value = start;
+    measure("cached, a knob turning", 300, [&](int i) { controlTable()[KNOB_CUTOFF].value = (float)(i % 100) / 100.0f; }, cachedFrame);
+    controlTable()[KNOB_CUTOFF].value = start;
 
     mouse(controlAt(JACK_LFO_OUT), true, false);
     measure("cached, a cable pulled", 300,
@@ -203,8 +203,10 @@ int main()
     mouse(Vector2{780, 780}, false, true);
 
     inputState()->helpMode = true;
-    // The pointer sweeps over the top row of controls and the keys, a few pixels a frame.
-    const int sweep[] = {1, 2, 3, 4, 5, 30, 31, 32, 33, 34, JACK_LFO_OUT, 14, 15};
+    // The pointer sweeps over the top row of knobs, five keys from A4 and three jacks, a few pixels a frame.
+    const int keyA4 = KEY_FIRST + 9;
+    const int sweep[] = {KNOB_TUNE, KNOB_SHAPE, KNOB_FOLD, KNOB_CUTOFF, KNOB_RESONANCE, keyA4, keyA4 + 1, keyA4 + 2,
+                         keyA4 + 3, keyA4 + 4, JACK_LFO_OUT, JACK_FOLD_IN, JACK_SHAPE_IN};
     auto pointerMoving = [&](int i) {
         int n = (int)(sizeof sweep / sizeof sweep[0]);
         Vector2 p = controlAt(sweep[(i / 8) % n]);

@@ -32,8 +32,7 @@ namespace {
 
 const int RATE = 44100;
 const int PRESSES = 40;
-const int KEY_A = 30;        // the A above middle C
-const int RELEASE_KNOB = 11;
+const int KEY_A = KEY_FIRST + 9;  // the A above middle C
 // Each click's height tells which press it belongs to, so a click lost to a
 // busy machine cannot pair the others with the wrong presses.
 const float CLICK_BASE = 0.3f, CLICK_STEP = 0.005f;
@@ -287,7 +286,7 @@ Figures measure(const std::string &program, const desk::Display &d, const desk::
     }
     int side = m.window.width;
     // The shortest release, so the sink falls silent soon after each note.
-    Vector2 knob = face::controlScreen(RELEASE_KNOB, side);
+    Vector2 knob = face::controlScreen(KNOB_RELEASE, side);
     desk::mouseMove(d, m.window, (int)knob.x, (int)knob.y);
     desk::sleepFor(0.1);
     desk::mouseDown(d, 1);

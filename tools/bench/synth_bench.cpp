@@ -48,10 +48,10 @@ void runHeld(benchmark::State &state, bool plain)
 // the envelope into cutoff and resonance; otherwise the other way round.
 void patchAll(bool lfoToPitch)
 {
-    int pitchSource = lfoToPitch ? 13 : 19, filterSource = lfoToPitch ? 19 : 13;
-    patch(0, pitchSource, 14), patch(1, pitchSource, 15), patch(2, pitchSource, 16);
-    patch(3, filterSource, 17), patch(4, filterSource, 18);
-    controlTable()[12].value = 0.8f;   // envelope amount
+    int pitchSource = lfoToPitch ? JACK_LFO_OUT : JACK_ENV_OUT, filterSource = lfoToPitch ? JACK_ENV_OUT : JACK_LFO_OUT;
+    patch(0, pitchSource, JACK_FOLD_IN), patch(1, pitchSource, JACK_SHAPE_IN), patch(2, pitchSource, JACK_TUNE_IN);
+    patch(3, filterSource, JACK_CUTOFF_IN), patch(4, filterSource, JACK_RES_IN);
+    controlTable()[KNOB_ENV_AMOUNT].value = 0.8f;
     snapshotParams();
 }
 
@@ -104,10 +104,11 @@ void timeRenderer()
     std::string script = "/tmp/mirl_bench_render.txt", wav = "/tmp/mirl_bench_render.wav";
     FILE *f = std::fopen(script.c_str(), "w");
     if (!f) return;
-    std::fprintf(f, "0 patch 13 16\n0 patch 19 17\n0 knob 12 0.8\n");
+    std::fprintf(f, "0 patch %d %d\n0 patch %d %d\n0 knob %d 0.8\n", JACK_LFO_OUT, JACK_TUNE_IN, JACK_ENV_OUT,
+                 JACK_CUTOFF_IN, KNOB_ENV_AMOUNT);
     for (int k = 0; k < 8; k++) std::fprintf(f, "0 on %d 100\n", 48 + 3 * k);
     for (int s = 1; s < 60; s++) {
-        std::fprintf(f, "%d knob 2 %.2f\n", s * 1000, (s % 10) / 10.0);
+        std::fprintf(f, "%d knob %d %.2f\n", s * 1000, KNOB_SHAPE, (s % 10) / 10.0);
         if (s % 4 == 0) {
             for (int k = 0; k < 8; k++) std::fprintf(f, "%d off %d\n", s * 1000, 48 + 3 * k);
             for (int k = 0; k < 8; k++) std::fprintf(f, "%d on %d 100\n", s * 1000 + 500, 48 + 3 * k);
