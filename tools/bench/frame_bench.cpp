@@ -11,6 +11,7 @@
 #include <functional>
 #include <vector>
 #include "midi/midi.h"
+#include "panel/constants.h"
 #include "scene/scene.h"
 #include "synth/synth.h"
 #include "tests/support/desktop.h"
@@ -51,7 +52,7 @@ static void measure(const char *what, int frames, const std::function<void(int)>
     for (double v : ms) sum += v;
     double mean = sum / frames, cpuMs = cpu * 1000.0 / frames;
     std::printf("frame %-36s mean %6.2f ms  median %6.2f  p95 %6.2f  max %6.2f  cpu %6.2f ms  (%4.0f%% of a core at 60/s)\n",
-                what, mean, ms[frames / 2], ms[frames * 95 / 100], ms.back(), cpuMs, cpuMs * 60 / 10);
+                what, mean, ms[frames / 2], ms[frames * 95 / 100], ms.back(), cpuMs, cpuMs * (double)FRAME_RATE / 10);
 }
 
 static void nothing(int) {}
@@ -72,11 +73,12 @@ static void mouse(Vector2 at, bool press, bool release)
     stepInput(MouseFrame{{0, 0}, at, press, false, release}, hooks);
 }
 
-// The scope as a held note moves it: about one frame's worth of sound.
+// The scope as a held note moves it: one frame's worth of sound.
 static void sound(int)
 {
-    static float buffer[735];
-    audioCallback(buffer, 735);
+    const int frameSamples = (int)SAMPLE_RATE / (int)FRAME_RATE;
+    static float buffer[frameSamples];
+    audioCallback(buffer, frameSamples);
 }
 
 // A render texture's picture copied to the window's place, upright.
@@ -86,7 +88,7 @@ static void copyWhole(const RenderTexture2D &t, bool blend)
         rlSetBlendFactors(RL_ONE, RL_ZERO, RL_FUNC_ADD);
         BeginBlendMode(BLEND_CUSTOM);
     }
-    DrawTextureRec(t.texture, Rectangle{0, 0, 800, -800}, Vector2{0, 0}, WHITE);
+    DrawTextureRec(t.texture, Rectangle{0, 0, WINDOW_LARGE, -WINDOW_LARGE}, Vector2{0, 0}, WHITE);
     if (!blend) EndBlendMode();
 }
 
@@ -94,7 +96,7 @@ static void copyWhole(const RenderTexture2D &t, bool blend)
 // renderer before the clock stops: milliseconds per run.
 static void stage(const char *what, const std::function<void()> &draw, bool threeD = false)
 {
-    static RenderTexture2D scratch = LoadRenderTexture(800, 800);
+    static RenderTexture2D scratch = LoadRenderTexture(WINDOW_LARGE, WINDOW_LARGE);
     const int runs = 40;
     double t0 = 0, c0 = 0;
     for (int i = -5; i < runs; i++) {
@@ -159,7 +161,7 @@ int main()
     setenv("DISPLAY", display.name().c_str(), 1);
     if (chdir(desk::sourceDir().c_str()) != 0) return 1;
     SetTraceLogLevel(LOG_WARNING);
-    InitWindow(800, 800, "Mirl");
+    InitWindow(WINDOW_LARGE, WINDOW_LARGE, "Mirl");
     SetTargetFPS(0);  // unpaced: we want the cost of a frame, not the 60 Hz wait
     midiStart();
     resetSynth();

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+#include "panel/constants.h"
 #include "panel/panel.h"
 #include "synth/synth.h"
 #include "tests/synth/reference_engine.h"
@@ -41,7 +42,7 @@ void runHeld(benchmark::State &state, bool plain)
         plain ? ref::callback(buf.data(), 512) : audioCallback(buf.data(), 512);
         benchmark::DoNotOptimize(buf.data());
     }
-    state.counters["realtime_x"] = benchmark::Counter(state.iterations() * 512.0 / 44100.0, benchmark::Counter::kIsRate);
+    state.counters["realtime_x"] = benchmark::Counter(state.iterations() * (double)AUDIO_BUFFER_FRAMES / (double)SAMPLE_RATE, benchmark::Counter::kIsRate);
 }
 
 // All five inputs patched: lfoToPitch sends the LFO into fold, shape and tune and
