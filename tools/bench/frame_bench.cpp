@@ -14,7 +14,7 @@
 #include "panel/constants.h"
 #include "scene/scene.h"
 #include "synth/synth.h"
-#include "tests/support/desktop.h"
+#include "tools/harness/desktop.h"
 #include "ui/ui.h"
 #include "rlgl.h"
 

@@ -12,8 +12,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
-#include "tests/support/desktop.h"
-#include "tests/support/face.h"
+#include "tools/harness/desktop.h"
+#include "tools/harness/face.h"
 
 static double wallSeconds()
 {

@@ -26,8 +26,8 @@
 #include <vector>
 #include "raylib.h"
 #include "panel/constants.h"
-#include "tests/support/desktop.h"
-#include "tests/support/face.h"
+#include "tools/harness/desktop.h"
+#include "tools/harness/face.h"
 
 namespace {
 
