@@ -9,7 +9,6 @@
 #include "panel/constants.h"
 #include "panel/panel.h"
 #include "synth/synth.h"
-#include "tests/synth/reference_engine.h"
 
 namespace {
 
@@ -29,17 +28,15 @@ void patch(int slot, int from, int to)
     c.to = to;
 }
 
-// Eight notes held until every voice sits in Sustain, then 512-frame buffers,
-// through the cached callback or, for the baseline, the plain reference engine
-// that computes every step every frame.
-void runHeld(benchmark::State &state, bool plain)
+// Eight notes held until every voice sits in Sustain, then buffers of the
+// program's size through the audio callback.
+void runHeld(benchmark::State &state)
 {
-    std::vector<float> buf(512);
+    std::vector<float> buf(AUDIO_BUFFER_FRAMES);
     for (int k = 0; k < 8; k++) noteOn(48 + 3 * k, 100, 0);
-    for (int i = 0; i < 100; i++) audioCallback(buf.data(), 512);
-    if (plain) ref::copyEngine();   // the same voices in Sustain, now run by the plain engine
+    for (int i = 0; i < 100; i++) audioCallback(buf.data(), AUDIO_BUFFER_FRAMES);
     for (auto _ : state) {
-        plain ? ref::callback(buf.data(), 512) : audioCallback(buf.data(), 512);
+        audioCallback(buf.data(), AUDIO_BUFFER_FRAMES);
         benchmark::DoNotOptimize(buf.data());
     }
     state.counters["realtime_x"] = benchmark::Counter(state.iterations() * (double)AUDIO_BUFFER_FRAMES / (double)SAMPLE_RATE, benchmark::Counter::kIsRate);
@@ -60,7 +57,7 @@ void patchAll(bool lfoToPitch)
 void defaultKnobs(benchmark::State &state)
 {
     startEngine();
-    runHeld(state, false);
+    runHeld(state);
 }
 
 // (b) All five inputs patched, the LFO moving the oscillator.
@@ -68,7 +65,7 @@ void allPatchedLfoPitch(benchmark::State &state)
 {
     startEngine();
     patchAll(true);
-    runHeld(state, false);
+    runHeld(state);
 }
 
 // (b') All five patched the other way, the LFO moving the filter.
@@ -76,27 +73,12 @@ void allPatchedLfoFilter(benchmark::State &state)
 {
     startEngine();
     patchAll(false);
-    runHeld(state, false);
-}
-
-void plainDefaultKnobs(benchmark::State &state)
-{
-    startEngine();
-    runHeld(state, true);
-}
-
-void plainAllPatchedLfoPitch(benchmark::State &state)
-{
-    startEngine();
-    patchAll(true);
-    runHeld(state, true);
+    runHeld(state);
 }
 
 BENCHMARK(defaultKnobs)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 BENCHMARK(allPatchedLfoPitch)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 BENCHMARK(allPatchedLfoFilter)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
-BENCHMARK(plainDefaultKnobs)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
-BENCHMARK(plainAllPatchedLfoPitch)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 
 // Times mirl-render on a minute of eight voices with knob turns and cables.
 void timeRenderer()
