@@ -19,11 +19,11 @@ enum { LARGE_WINDOW_MONITOR = 850 };
 // The window's side for a monitor of the given size; forceSmall picks the small one anyway.
 constexpr int windowSideFor(int monitorWidth, int monitorHeight, bool forceSmall)
 {
-    return monitorHeight >= LARGE_WINDOW_MONITOR && monitorWidth >= LARGE_WINDOW_MONITOR && !forceSmall ? WINDOW_LARGE
-                                                                                                         : WINDOW_SMALL;
+    bool roomy = monitorHeight >= LARGE_WINDOW_MONITOR && monitorWidth >= LARGE_WINDOW_MONITOR;
+    return roomy && !forceSmall ? WINDOW_LARGE : WINDOW_SMALL;
 }
 
-// Whether a window this tall gets the small layout: no panel headings, the logo moved up.
+// Whether a window this tall gets the small layout: no panel headings, the logo placed to fit.
 constexpr bool isSmallLayout(int windowHeight) { return windowHeight <= WINDOW_SMALL; }
 
 // Pixel sizes of the two compiled-in fonts: labels, headings and help boxes; the help banner.
