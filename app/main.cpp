@@ -3,26 +3,29 @@
 #include "raylib.h"
 #include <GLFW/glfw3.h>
 #include "midi/midi.h"
+#include "panel/constants.h"
 #include "panel/panel.h"
 #include "scene/scene.h"
 #include "synth/synth.h"
 #include "ui/ui.h"
 
 static AudioStream audioStream;
-static const double FRAME_SECONDS = 1.0 / 60;  // the frame rate the loop keeps
+static const double FRAME_SECONDS = 1.0 / (double)FRAME_RATE;  // the frame rate the loop keeps
 static GLFWwindowiconifyfun raylibIconifyCallback = nullptr;
 static bool closeRequested = false;  // the window's close control or the exit key was used
 
-// Opens the square window: 800 on a monitor of at least 850 x 850, else 600.
+// Opens the square window: large on a monitor of at least 850 x 850, else small.
 void openWindow(bool small)
 {
-    InitWindow(100, 100, "Mirl");
+    // A small first window, only to ask which monitor it lands on and how big that is.
+    enum { PROBE_SIDE = 100 };
+    InitWindow(PROBE_SIDE, PROBE_SIDE, "Mirl");
     keepGraphicsDriverLoaded();
     int monitor = GetCurrentMonitor();
     int width = GetMonitorWidth(monitor);
     int height = GetMonitorHeight(monitor);
     CloseWindow();
-    int side = (height > 849 && width > 849 && !small) ? 800 : 600;
+    int side = windowSideFor(width, height, small);
     InitWindow(side, side, "Mirl");
 }
 
@@ -74,7 +77,7 @@ void initApp(bool small)
     startInputEvents();
     watchWindow();
     InitAudioDevice();
-    SetTargetFPS(60);
+    SetTargetFPS(FRAME_RATE);
     midiStart();
     resetSynth();
     loadSceneAssets();
@@ -83,8 +86,8 @@ void initApp(bool small)
     // into: the face still works, and no stream is made (a stream made for a
     // device that never started would lose its sample memory).
     if (IsAudioDeviceReady()) {
-        SetAudioStreamBufferSizeDefault(512);
-        audioStream = LoadAudioStream(44100, 32, 1);
+        SetAudioStreamBufferSizeDefault(AUDIO_BUFFER_FRAMES);
+        audioStream = LoadAudioStream(SAMPLE_RATE, STREAM_SAMPLE_BITS, STREAM_CHANNELS);
         SetAudioStreamCallback(audioStream, audioCallback);
         raiseSoundThreadOnNextCall();
         SetAudioStreamVolume(audioStream, 1.0f);

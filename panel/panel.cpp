@@ -57,14 +57,22 @@ void resetPanel()
     (void)tablesReady;
 }
 
+// The knob behind each engine slot, indexed by ParamSlot. The face numbers the
+// LFO's rate knob before its depth knob; the engine keeps depth first.
+static const ControlId slotKnob[PARAM_COUNT] = {
+    KNOB_TUNE, KNOB_SHAPE, KNOB_FOLD, KNOB_CUTOFF, KNOB_RESONANCE,
+    KNOB_LFO_DEPTH, KNOB_LFO_RATE,  // PARAM_LFO_DEPTH, PARAM_LFO_RATE
+    KNOB_ATTACK, KNOB_DECAY, KNOB_SUSTAIN, KNOB_RELEASE, KNOB_ENV_AMOUNT, KNOB_GAIN,
+};
+
 void snapshotParams()
 {
-    static const int sources[13] = {1, 2, 3, 4, 5, 7, 6, 8, 9, 10, 11, 12, 20};
     float *p = &latestParams.tune;
-    for (int i = 0; i < 13; i++) p[i] = controls[sources[i]].value;
+    for (int slot = 0; slot < PARAM_COUNT; slot++) p[slot] = controls[slotKnob[slot]].value;
 
+    // The modulation inputs' jacks run in the routing block's order, fold first.
+    latestRouting = ModRouting{};
     int32_t *r = &latestRouting.foldSource;
-    for (int i = 0; i < 5; i++) r[i] = 0;
     for (int s = 0; s < CABLE_SLOTS; s++) {
         const Cable &c = cables[s];
         if (c.inUse && c.to >= JACK_FOLD_IN && c.to <= JACK_RES_IN) r[c.to - JACK_FOLD_IN] = c.from;

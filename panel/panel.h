@@ -63,7 +63,13 @@ struct Cable {
     Vector2 spline[4];
 };
 
-// The thirteen knob settings the engine reads, in engine index order.
+// The engine's parameter slots, in the order of the knob block SynthParams.
+enum ParamSlot : int32_t {
+    PARAM_TUNE, PARAM_SHAPE, PARAM_FOLD, PARAM_CUTOFF, PARAM_RESONANCE, PARAM_LFO_DEPTH, PARAM_LFO_RATE,
+    PARAM_ATTACK, PARAM_DECAY, PARAM_SUSTAIN, PARAM_RELEASE, PARAM_ENV_AMOUNT, PARAM_GAIN, PARAM_COUNT
+};
+
+// The thirteen knob settings the engine reads, in ParamSlot order.
 struct SynthParams {
     float tune, shape, fold, cutoff, resonance, lfoDepth, lfoRate;
     float attack, decay, sustain, release, envAmount, gain;

@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <unistd.h>
 #include "scene/scene.h"
+#include "panel/constants.h"
 
 Texture2D sceneTextures[TEXTURE_COUNT];
 Model sceneModels[MODEL_COUNT];
@@ -155,9 +156,9 @@ static Font embeddedFont(int baseSize, const unsigned char *packed, int packedSi
     return font;
 }
 
-Font loadLabelFont() { return embeddedFont(13, labelAtlasPacked, labelAtlasPackedSize, 128, labelRecs, labelGlyphs); }
+Font loadLabelFont() { return embeddedFont(LABEL_FONT_SIZE, labelAtlasPacked, labelAtlasPackedSize, 128, labelRecs, labelGlyphs); }
 
-Font loadTitleFont() { return embeddedFont(20, titleAtlasPacked, titleAtlasPackedSize, 256, titleRecs, titleGlyphs); }
+Font loadTitleFont() { return embeddedFont(TITLE_FONT_SIZE, titleAtlasPacked, titleAtlasPackedSize, 256, titleRecs, titleGlyphs); }
 
 void loadSceneAssets()
 {

@@ -189,7 +189,7 @@ static CableShape shapeOf(const Cable &c, bool inUse)
 }
 
 // The trace row of one scope sample.
-static int16_t scopeRow(float sample) { return (int16_t)(int)(70.0f - 150.0f * sample); }
+static int16_t scopeRow(float sample) { return (int16_t)(int)((float)SCOPE_MIDDLE - (float)SCOPE_GAIN * sample); }
 
 static void captureState(FrameState *s)
 {
@@ -363,7 +363,7 @@ static void composeFromScene()
 static void composeFromFace()
 {
     copyTarget(current.help ? helpTarget : faceTarget);
-    int x0 = (current.width - SCOPE_SIZE) / 2, top = 19, bottom = 121;
+    int x0 = (current.width - SCOPE_SIZE) / 2, top = SCOPE_TOP, bottom = SCOPE_TOP + SCOPE_HEIGHT;
     for (int16_t y : current.scopeY) {
         if (y < top) top = y;
         if (y > bottom) bottom = y;
@@ -479,11 +479,11 @@ void drawLabels()
 {
     const Control *controls = controlTable();
     for (int id = 1; id < CONTROL_COUNT; id++)
-        if (controls[id].kind != ControlKind::Key) DrawTextEx(labelFont, controls[id].name, controls[id].labelPos, 13, 1, INK);
+        if (controls[id].kind != ControlKind::Key) DrawTextEx(labelFont, controls[id].name, controls[id].labelPos, LABEL_FONT_SIZE, TEXT_SPACING, INK);
     if (!smallLayout)
-        for (int p = 0; p < PANEL_COUNT; p++) DrawTextEx(labelFont, panelTable[p].name, panelTable[p].labelPos, 13, 1, INK);
+        for (int p = 0; p < PANEL_COUNT; p++) DrawTextEx(labelFont, panelTable[p].name, panelTable[p].labelPos, LABEL_FONT_SIZE, TEXT_SPACING, INK);
     const char *device = midiDeviceName();
-    if (device) DrawTextEx(labelFont, device, Vector2{92, (float)(GetScreenHeight() - 18)}, 13, 1, INK);
+    if (device) DrawTextEx(labelFont, device, Vector2{92, (float)(GetScreenHeight() - 18)}, LABEL_FONT_SIZE, TEXT_SPACING, INK);
 }
 
 void drawBackground()
@@ -572,10 +572,10 @@ void drawCables()
 void drawScope()
 {
     int x0 = (current.width - SCOPE_SIZE) / 2;
-    DrawRectangle(x0 - 1, 19, 402, 102, Color{200, 200, 200, 255});
-    DrawLine(x0, 70, x0 + 400, 70, Color{255, 255, 255, 255});
+    DrawRectangle(x0 - 1, SCOPE_TOP, SCOPE_SIZE + 2, SCOPE_HEIGHT, Color{200, 200, 200, 255});
+    DrawLine(x0, SCOPE_MIDDLE, x0 + SCOPE_SIZE, SCOPE_MIDDLE, Color{255, 255, 255, 255});
     for (int k = 0; k < SCOPE_SIZE - 1; k++) DrawLine(x0 + 1 + k, current.scopeY[k], x0 + 2 + k, current.scopeY[k + 1], INK);
-    DrawRectangleLines(x0 - 1, 19, 402, 102, Color{130, 130, 130, 255});
+    DrawRectangleLines(x0 - 1, SCOPE_TOP, SCOPE_SIZE + 2, SCOPE_HEIGHT, Color{130, 130, 130, 255});
 }
 
 void drawHelpOverlay()
@@ -588,8 +588,8 @@ void drawHelpTint()
 {
     int w = GetScreenWidth(), h = GetScreenHeight();
     DrawRectangle(0, 0, w, h, HELP_TINT);
-    Vector2 banner = MeasureTextEx(titleFont, HELP_BANNER, 20, 1);
-    DrawTextEx(titleFont, HELP_BANNER, Vector2{w / 2.0f - banner.x / 2.0f, (float)(h - 64)}, 20, 1, INK);
+    Vector2 banner = MeasureTextEx(titleFont, HELP_BANNER, TITLE_FONT_SIZE, TEXT_SPACING);
+    DrawTextEx(titleFont, HELP_BANNER, Vector2{w / 2.0f - banner.x / 2.0f, (float)(h - 64)}, TITLE_FONT_SIZE, TEXT_SPACING, INK);
 }
 
 void drawHelpHover()
@@ -613,17 +613,17 @@ void drawHelpHover()
         drawTooltip(kindHelp[(int)c.kind], tip.x, tip.y);
     } else {
         DrawRectangle((int)tip.x, (int)tip.y, 40, 24, HELP_BOX);
-        DrawTextEx(labelFont, "???", Vector2{tip.x + 10, tip.y + 10}, 13, 1, INK);
+        DrawTextEx(labelFont, "???", Vector2{tip.x + 10, tip.y + 10}, LABEL_FONT_SIZE, TEXT_SPACING, INK);
     }
 }
 
 int drawTooltip(const HelpEntry &entry, float x, float y)
 {
     if (x + 200 > GetScreenWidth()) x = (float)(GetScreenWidth() - 200);
-    int boxHeight = (int)(MeasureTextEx(labelFont, entry.text, 13, 1).y + 40);
+    int boxHeight = (int)(MeasureTextEx(labelFont, entry.text, LABEL_FONT_SIZE, TEXT_SPACING).y + 40);
     DrawRectangle((int)x, (int)y, 200, boxHeight, HELP_BOX);
-    DrawTextEx(labelFont, entry.title, Vector2{x + 10, y + 10}, 13, 1, INK);
+    DrawTextEx(labelFont, entry.title, Vector2{x + 10, y + 10}, LABEL_FONT_SIZE, TEXT_SPACING, INK);
     DrawLine((int)(x + 10), (int)(y + 20), (int)(x + 190), (int)(y + 20), INK);
-    DrawTextEx(labelFont, entry.text, Vector2{x + 10, y + 30}, 13, 1, INK);
+    DrawTextEx(labelFont, entry.text, Vector2{x + 10, y + 30}, LABEL_FONT_SIZE, TEXT_SPACING, INK);
     return boxHeight;
 }

@@ -3,6 +3,7 @@
 // screen spot of its label; every panel gets the spot of its heading; the
 // faceplate slab gets its box; the icons and the logo get their corners.
 #include "scene/scene.h"
+#include "panel/constants.h"
 #include "raymath.h"
 
 // Hit boxes of keys shrink with the half-size key models; jack boxes grow
@@ -25,7 +26,7 @@ static BoundingBox modelBox(const Control &c)
 
 void layoutSceneSized(int width, int height)
 {
-    smallLayout = height <= 600;
+    smallLayout = isSmallLayout(height);
     helpIconPos = Vector2{8.0f, (float)(height - 38)};
     midiIconPos = Vector2{48.0f, (float)(height - 38)};
 
@@ -50,7 +51,7 @@ void layoutSceneSized(int width, int height)
         // The label hangs centred under the front edge of the box.
         Vector3 anchor = {(c.bounds.min.x + c.bounds.max.x) / 2.0f, c.bounds.min.y, c.bounds.max.z};
         c.labelPos = GetWorldToScreenEx(anchor, sceneCamera, width, height);
-        Vector2 size = MeasureTextEx(labelFont, c.name, 13.0f, 1.0f);
+        Vector2 size = MeasureTextEx(labelFont, c.name, LABEL_FONT_SIZE, TEXT_SPACING);
         c.labelPos.x -= size.x / 2.0f;
         c.labelPos.y += 4.0f;
     }

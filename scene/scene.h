@@ -2,6 +2,7 @@
 // drawing pass of a frame.
 #pragma once
 #include "raylib.h"
+#include "panel/constants.h"
 #include "panel/panel.h"
 
 enum TextureId {
@@ -32,9 +33,9 @@ void unloadSceneAssets();
 void keepGraphicsDriverLoaded();
 // Loads a model and puts a scene texture on one of its material slots as the albedo map.
 Model loadModelTextured(const char *path, int materialSlot, int textureId);
-// Builds the 13-pixel label font from its compiled-in atlas and tables.
+// Builds the label font (LABEL_FONT_SIZE pixels) from its compiled-in atlas and tables.
 Font loadLabelFont();
-// Builds the 20-pixel title font from its compiled-in atlas and tables.
+// Builds the title font (TITLE_FONT_SIZE pixels) from its compiled-in atlas and tables.
 Font loadTitleFont();
 
 // ---- layout ----

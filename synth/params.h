@@ -1,4 +1,4 @@
-// params: the engine's parameter slots, the range each knob sweeps, and the
+// params: the range each knob sweeps (by ParamSlot, panel/panel.h), and the
 // mapping from a knob (0..1) plus a modulation offset to the engine value.
 #pragma once
 #include <cstdint>
@@ -7,12 +7,6 @@
 
 // The building blocks are inlined into the frame loop that runs them.
 #define SYNTH_INLINE __attribute__((always_inline)) static inline
-
-// The engine's parameter slots, in the order of the knob block SynthParams.
-enum ParamSlot : int32_t {
-    PARAM_TUNE, PARAM_SHAPE, PARAM_FOLD, PARAM_CUTOFF, PARAM_RESONANCE, PARAM_LFO_DEPTH, PARAM_LFO_RATE,
-    PARAM_ATTACK, PARAM_DECAY, PARAM_SUSTAIN, PARAM_RELEASE, PARAM_ENV_AMOUNT, PARAM_GAIN, PARAM_COUNT
-};
 
 // Engine value at knob 0 and knob 1 for each slot.
 struct ParamRange {

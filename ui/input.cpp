@@ -17,7 +17,7 @@ void resetInput() { state = InputState{-1, -1, -1, false, {0, 0}, {}}; }
 
 static bool isKind(int id, ControlKind kind)
 {
-    return id >= 1 && id < CONTROL_COUNT && controlTable()[id].kind == kind;
+    return id > CONTROL_NONE && id < CONTROL_COUNT && controlTable()[id].kind == kind;
 }
 
 // The note a key plays: its value, truncated.
@@ -49,8 +49,9 @@ void connectJacks(int a, int b)
 {
     if (!isKind(a, ControlKind::Jack) || !isKind(b, ControlKind::Jack)) return;
     Control *controls = controlTable();
+    // A cable joins an output to an input, and is kept output first.
     if (controls[a].variant == controls[b].variant) return;
-    if (controls[a].variant == 1) {
+    if (controls[a].variant == JACK_INPUT) {
         int t = a;
         a = b;
         b = t;

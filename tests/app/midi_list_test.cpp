@@ -1,7 +1,7 @@
 // The real program without MIDI devices lists the (empty) device list on
 // standard output at once, opens nothing, and shuts down cleanly.
 #include <gtest/gtest.h>
-#include "tests/support/desktop.h"
+#include "tools/harness/desktop.h"
 
 TEST(MidiApp, PrintsTheDeviceListHeadingAtOnceAndOpensNothing)
 {

@@ -1,7 +1,7 @@
 // The real program in a real X server: window size rules, closing the way a
 // user does, and its stream on a real sound server.
 #include <gtest/gtest.h>
-#include "tests/support/desktop.h"
+#include "tools/harness/desktop.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "raymath.h"
 #include "rlgl.h"
 #include "scene/scene.h"
-#include "tests/support/desktop.h"
+#include "tools/harness/desktop.h"
 
 extern const int labelAtlasPackedSize, titleAtlasPackedSize;
 extern const unsigned char labelAtlasPacked[], titleAtlasPacked[];

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cmath>
 #include <thread>
-#include "tests/support/desktop.h"
-#include "tests/support/face.h"
+#include "tools/harness/desktop.h"
+#include "tools/harness/face.h"
 
 namespace {
 

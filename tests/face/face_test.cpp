@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <cmath>
 #include <cstdlib>
-#include "tests/support/desktop.h"
-#include "tests/support/face.h"
+#include "tools/harness/desktop.h"
+#include "tools/harness/face.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
-#include "tests/support/desktop.h"
+#include "tools/harness/desktop.h"
 
 namespace fs = std::filesystem;
 

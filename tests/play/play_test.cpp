@@ -7,8 +7,8 @@
 #include <cmath>
 #include <functional>
 #include <vector>
-#include "tests/support/desktop.h"
-#include "tests/support/face.h"
+#include "tools/harness/desktop.h"
+#include "tools/harness/face.h"
 
 namespace {
 

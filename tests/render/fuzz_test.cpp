@@ -15,7 +15,7 @@
 #include <fstream>
 #include <string>
 #include <vector>
-#include "tests/support/desktop.h"
+#include "tools/harness/desktop.h"
 
 namespace {
 

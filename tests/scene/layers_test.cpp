@@ -12,7 +12,7 @@
 #include "midi/midi.h"
 #include "scene/scene.h"
 #include "synth/synth.h"
-#include "tests/support/desktop.h"
+#include "tools/harness/desktop.h"
 #include "ui/ui.h"
 
 // Only these two from Xlib and GLFW's X11 side: their headers would bring macros

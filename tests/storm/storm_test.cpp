@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
-#include "tests/support/desktop.h"
-#include "tests/support/face.h"
+#include "tools/harness/desktop.h"
+#include "tools/harness/face.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
-#include "tests/support/desktop.h"
+#include "tools/harness/desktop.h"
 #include "scene/scene.h"
 #include "ui/ui.h"
 #include "midi/midi.h"

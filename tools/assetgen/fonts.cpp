@@ -7,6 +7,7 @@
 #include <vector>
 #include "raylib.h"
 #include "assetgen.h"
+#include "panel/constants.h"
 
 namespace {
 
@@ -25,8 +26,8 @@ struct FontCut {
 // Label face: the condensed cut, so neighbouring labels stay apart in the
 // small window; title face: the bold cut, for the help headings.
 const FontCut cuts[2] = {
-    {"label", "DejaVuSansCondensed.ttf", 13, 14, -1, 110, 256, 128},
-    {"title", "DejaVuSans-Bold.ttf", 20, 21, -1, 120, 256, 256},
+    {"label", "DejaVuSansCondensed.ttf", LABEL_FONT_SIZE, 14, -1, 110, 256, 128},
+    {"title", "DejaVuSans-Bold.ttf", TITLE_FONT_SIZE, 21, -1, 120, 256, 256},
 };
 
 struct Built {

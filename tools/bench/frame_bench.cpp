@@ -11,9 +11,10 @@
 #include <functional>
 #include <vector>
 #include "midi/midi.h"
+#include "panel/constants.h"
 #include "scene/scene.h"
 #include "synth/synth.h"
-#include "tests/support/desktop.h"
+#include "tools/harness/desktop.h"
 #include "ui/ui.h"
 #include "rlgl.h"
 
@@ -51,7 +52,7 @@ static void measure(const char *what, int frames, const std::function<void(int)>
     for (double v : ms) sum += v;
     double mean = sum / frames, cpuMs = cpu * 1000.0 / frames;
     std::printf("frame %-36s mean %6.2f ms  median %6.2f  p95 %6.2f  max %6.2f  cpu %6.2f ms  (%4.0f%% of a core at 60/s)\n",
-                what, mean, ms[frames / 2], ms[frames * 95 / 100], ms.back(), cpuMs, cpuMs * 60 / 10);
+                what, mean, ms[frames / 2], ms[frames * 95 / 100], ms.back(), cpuMs, cpuMs * (double)FRAME_RATE / 10);
 }
 
 static void nothing(int) {}
@@ -72,11 +73,12 @@ static void mouse(Vector2 at, bool press, bool release)
     stepInput(MouseFrame{{0, 0}, at, press, false, release}, hooks);
 }
 
-// The scope as a held note moves it: about one frame's worth of sound.
+// The scope as a held note moves it: one frame's worth of sound.
 static void sound(int)
 {
-    static float buffer[735];
-    audioCallback(buffer, 735);
+    const int frameSamples = (int)SAMPLE_RATE / (int)FRAME_RATE;
+    static float buffer[frameSamples];
+    audioCallback(buffer, frameSamples);
 }
 
 // A render texture's picture copied to the window's place, upright.
@@ -86,7 +88,7 @@ static void copyWhole(const RenderTexture2D &t, bool blend)
         rlSetBlendFactors(RL_ONE, RL_ZERO, RL_FUNC_ADD);
         BeginBlendMode(BLEND_CUSTOM);
     }
-    DrawTextureRec(t.texture, Rectangle{0, 0, 800, -800}, Vector2{0, 0}, WHITE);
+    DrawTextureRec(t.texture, Rectangle{0, 0, WINDOW_LARGE, -WINDOW_LARGE}, Vector2{0, 0}, WHITE);
     if (!blend) EndBlendMode();
 }
 
@@ -94,7 +96,7 @@ static void copyWhole(const RenderTexture2D &t, bool blend)
 // renderer before the clock stops: milliseconds per run.
 static void stage(const char *what, const std::function<void()> &draw, bool threeD = false)
 {
-    static RenderTexture2D scratch = LoadRenderTexture(800, 800);
+    static RenderTexture2D scratch = LoadRenderTexture(WINDOW_LARGE, WINDOW_LARGE);
     const int runs = 40;
     double t0 = 0, c0 = 0;
     for (int i = -5; i < runs; i++) {
@@ -159,25 +161,25 @@ int main()
     setenv("DISPLAY", display.name().c_str(), 1);
     if (chdir(desk::sourceDir().c_str()) != 0) return 1;
     SetTraceLogLevel(LOG_WARNING);
-    InitWindow(800, 800, "Mirl");
+    InitWindow(WINDOW_LARGE, WINDOW_LARGE, "Mirl");
     SetTargetFPS(0);  // unpaced: we want the cost of a frame, not the 60 Hz wait
     midiStart();
     resetSynth();
     loadSceneAssets();
     layoutScene();
-    connectJacks(JACK_LFO_OUT, 14);
-    connectJacks(JACK_LFO_OUT, 15);
-    connectJacks(JACK_LFO_OUT, 16);
-    connectJacks(JACK_ENV_OUT, 17);
-    connectJacks(JACK_ENV_OUT, 18);
+    connectJacks(JACK_LFO_OUT, JACK_FOLD_IN);
+    connectJacks(JACK_LFO_OUT, JACK_SHAPE_IN);
+    connectJacks(JACK_LFO_OUT, JACK_TUNE_IN);
+    connectJacks(JACK_ENV_OUT, JACK_CUTOFF_IN);
+    connectJacks(JACK_ENV_OUT, JACK_RES_IN);
     snapshotParams();
     int cables = 0;
     for (int s = 0; s < cableCapacity(); s++) cables += cableTable()[s].inUse;
     std::printf("frame benchmark: 800 x 800 window, %d cables, LP_NUM_THREADS=%s\n", cables,
                 getenv("LP_NUM_THREADS") ? getenv("LP_NUM_THREADS") : "(Mesa default)");
 
-    const Control &cutoff = controlTable()[4];
-    Vector2 cutoffAt = controlAt(4);
+    const Control &cutoff = controlTable()[KNOB_CUTOFF];
+    Vector2 cutoffAt = controlAt(KNOB_CUTOFF);
     cachedFrame();
     stages();
     measure("full redraw, help mode off", 200, nothing, fullFrame);
@@ -194,8 +196,8 @@ int main()
     for (int i = 0; i < 200; i++) sound(i);
 
     float start = cutoff.value;
-    measure("cached, a knob turning", 300, [&](int i) { controlTable()[4].value = (float)(i % 100) / 100.0f; }, cachedFrame);
-    controlTable()[4].value = start;
+    measure("cached, a knob turning", 300, [&](int i) { controlTable()[KNOB_CUTOFF].value = (float)(i % 100) / 100.0f; }, cachedFrame);
+    controlTable()[KNOB_CUTOFF].value = start;
 
     mouse(controlAt(JACK_LFO_OUT), true, false);
     measure("cached, a cable pulled", 300,
@@ -203,8 +205,10 @@ int main()
     mouse(Vector2{780, 780}, false, true);
 
     inputState()->helpMode = true;
-    // The pointer sweeps over the top row of controls and the keys, a few pixels a frame.
-    const int sweep[] = {1, 2, 3, 4, 5, 30, 31, 32, 33, 34, JACK_LFO_OUT, 14, 15};
+    // The pointer sweeps over the top row of knobs, five keys from A4 and three jacks, a few pixels a frame.
+    const int keyA4 = KEY_FIRST + 9;
+    const int sweep[] = {KNOB_TUNE, KNOB_SHAPE, KNOB_FOLD, KNOB_CUTOFF, KNOB_RESONANCE, keyA4, keyA4 + 1, keyA4 + 2,
+                         keyA4 + 3, keyA4 + 4, JACK_LFO_OUT, JACK_FOLD_IN, JACK_SHAPE_IN};
     auto pointerMoving = [&](int i) {
         int n = (int)(sizeof sweep / sizeof sweep[0]);
         Vector2 p = controlAt(sweep[(i / 8) % n]);

@@ -12,8 +12,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
-#include "tests/support/desktop.h"
-#include "tests/support/face.h"
+#include "tools/harness/desktop.h"
+#include "tools/harness/face.h"
 
 static double wallSeconds()
 {
@@ -92,26 +92,29 @@ int main()
 
     moveTo(Vector2{790, 790});
     phase("at rest", 10, [](int) {});
-    moveTo(at(36));
+    moveTo(at(KEY_FIRST + 15));  // D#5
     desk::mouseDown(d, 1);
     phase("a note held (the scope moving)", 6, [](int) {});
     desk::mouseUp(d, 1);
     moveTo(Vector2{790, 790});
     desk::sleepFor(5);  // the release dies away
-    moveTo(at(4));
+    moveTo(at(KNOB_CUTOFF));
     desk::mouseDown(d, 1);
     phase("a knob turning", 5, [&](int) { glide(d, 0, 2, 12); });
     desk::mouseUp(d, 1);
-    moveTo(at(13));
+    moveTo(at(JACK_LFO_OUT));
     desk::mouseDown(d, 1);
     phase("a cable pulled", 5, [&](int) { glide(d, 3, 1, 12); });
     moveTo(Vector2{790, 600});
     desk::mouseUp(d, 1);
     moveTo(Vector2{22, m.window.height - 24.0f});  // the help icon, in the bottom-left corner
     desk::mouseDown(d, 1), desk::sleepFor(0.1), desk::mouseUp(d, 1);
-    const int sweep[] = {1, 2, 3, 4, 5, 13, 14, 30, 31, 32, 33};
+    const int keyA4 = KEY_FIRST + 9;
+    const int sweep[] = {KNOB_TUNE, KNOB_SHAPE, KNOB_FOLD, KNOB_CUTOFF, KNOB_RESONANCE, JACK_LFO_OUT, JACK_FOLD_IN,
+                         keyA4, keyA4 + 1, keyA4 + 2, keyA4 + 3};
+    const int sweepCount = (int)(sizeof sweep / sizeof sweep[0]);
     phase("help mode, the pointer moving", 5, [&](int i) {
-        moveTo(at(sweep[i % 11]));
+        moveTo(at(sweep[i % sweepCount]));
         glide(d, 2, 2, 8);
     });
     desk::closeMirl(d, m);

@@ -25,15 +25,14 @@
 #include <thread>
 #include <vector>
 #include "raylib.h"
-#include "tests/support/desktop.h"
-#include "tests/support/face.h"
+#include "panel/constants.h"
+#include "tools/harness/desktop.h"
+#include "tools/harness/face.h"
 
 namespace {
 
-const int RATE = 44100;
 const int PRESSES = 40;
-const int KEY_A = 30;        // the A above middle C
-const int RELEASE_KNOB = 11;
+const int KEY_A = KEY_FIRST + 9;  // the A above middle C
 // Each click's height tells which press it belongs to, so a click lost to a
 // busy machine cannot pair the others with the wrong presses.
 const float CLICK_BASE = 0.3f, CLICK_STEP = 0.005f;
@@ -95,10 +94,10 @@ struct Reference {
         void *lib = dlopen("libXtst.so.6", RTLD_NOW);
         fake = lib ? (FakeButton)dlsym(lib, "XTestFakeButtonEvent") : nullptr;
         x = XOpenDisplay(d.name().c_str());
-        pa_sample_spec spec = {PA_SAMPLE_FLOAT32LE, RATE, 1};
+        pa_sample_spec spec = {PA_SAMPLE_FLOAT32LE, SAMPLE_RATE, 1};
         // 30 ms of buffer rides out a busy moment without running dry; how much
         // is buffered when a click is written is asked, not assumed.
-        pa_buffer_attr attr = {(uint32_t)-1, 1323 * 4, (uint32_t)-1, 64 * 4, (uint32_t)-1};
+        pa_buffer_attr attr = {(uint32_t)-1, SAMPLE_RATE * 30 / 1000 * 4, (uint32_t)-1, 64 * 4, (uint32_t)-1};
         int err = 0;
         if (!pa.load()) {
             std::printf("latency benchmark: libpulse-simple could not be loaded\n");
@@ -168,7 +167,7 @@ struct Figures {
 Figures analyse(const std::vector<float> &x, const std::vector<double> &latencies)
 {
     Figures f;
-    const size_t span = RATE * 3 / 10, hush = RATE / 10;
+    const size_t span = SAMPLE_RATE * 3 / 10, hush = SAMPLE_RATE / 10;
     size_t heard = 0;
     for (size_t c = 1; c + 1 < x.size(); c++) {
         float spike = x[c] - 0.5f * (x[c - 1] + x[c + 1]);
@@ -183,7 +182,7 @@ Figures analyse(const std::vector<float> &x, const std::vector<double> &latencie
             else quiet = 0;
         }
         if (!note) continue;
-        double ms = ((double)note - (double)c) * 1000.0 / RATE + latencies[press] * 1000.0;
+        double ms = ((double)note - (double)c) * 1000.0 / (double)SAMPLE_RATE + latencies[press] * 1000.0;
         // A note cannot sound before its key is pressed: the reference stream
         // ran dry and played its click later than the server had said.
         if (ms < 0) f.rejected++;
@@ -238,8 +237,8 @@ double callbackPeriodMs()
     SetTraceLogLevel(LOG_WARNING);
     InitAudioDevice();
     if (!IsAudioDeviceReady()) return -1;
-    SetAudioStreamBufferSizeDefault(512);
-    AudioStream s = LoadAudioStream(RATE, 32, 1);
+    SetAudioStreamBufferSizeDefault(AUDIO_BUFFER_FRAMES);
+    AudioStream s = LoadAudioStream(SAMPLE_RATE, STREAM_SAMPLE_BITS, STREAM_CHANNELS);
     SetAudioStreamCallback(s, [](void *buf, unsigned int n) {
         std::fill((float *)buf, (float *)buf + n, 0.0f);
         calls++;
@@ -287,7 +286,7 @@ Figures measure(const std::string &program, const desk::Display &d, const desk::
     }
     int side = m.window.width;
     // The shortest release, so the sink falls silent soon after each note.
-    Vector2 knob = face::controlScreen(RELEASE_KNOB, side);
+    Vector2 knob = face::controlScreen(KNOB_RELEASE, side);
     desk::mouseMove(d, m.window, (int)knob.x, (int)knob.y);
     desk::sleepFor(0.1);
     desk::mouseDown(d, 1);

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+#include "panel/constants.h"
 #include "panel/panel.h"
 #include "synth/synth.h"
-#include "tests/synth/reference_engine.h"
 
 namespace {
 
@@ -28,30 +28,28 @@ void patch(int slot, int from, int to)
     c.to = to;
 }
 
-// Eight notes held until every voice sits in Sustain, then 512-frame buffers,
-// through the cached callback or, for the baseline, the plain reference engine
-// that computes every step every frame.
-void runHeld(benchmark::State &state, bool plain)
+// Eight notes held until every voice sits in Sustain, then buffers of the
+// program's size through the audio callback.
+void runHeld(benchmark::State &state)
 {
-    std::vector<float> buf(512);
+    std::vector<float> buf(AUDIO_BUFFER_FRAMES);
     for (int k = 0; k < 8; k++) noteOn(48 + 3 * k, 100, 0);
-    for (int i = 0; i < 100; i++) audioCallback(buf.data(), 512);
-    if (plain) ref::copyEngine();   // the same voices in Sustain, now run by the plain engine
+    for (int i = 0; i < 100; i++) audioCallback(buf.data(), AUDIO_BUFFER_FRAMES);
     for (auto _ : state) {
-        plain ? ref::callback(buf.data(), 512) : audioCallback(buf.data(), 512);
+        audioCallback(buf.data(), AUDIO_BUFFER_FRAMES);
         benchmark::DoNotOptimize(buf.data());
     }
-    state.counters["realtime_x"] = benchmark::Counter(state.iterations() * 512.0 / 44100.0, benchmark::Counter::kIsRate);
+    state.counters["realtime_x"] = benchmark::Counter(state.iterations() * (double)AUDIO_BUFFER_FRAMES / (double)SAMPLE_RATE, benchmark::Counter::kIsRate);
 }
 
 // All five inputs patched: lfoToPitch sends the LFO into fold, shape and tune and
 // the envelope into cutoff and resonance; otherwise the other way round.
 void patchAll(bool lfoToPitch)
 {
-    int pitchSource = lfoToPitch ? 13 : 19, filterSource = lfoToPitch ? 19 : 13;
-    patch(0, pitchSource, 14), patch(1, pitchSource, 15), patch(2, pitchSource, 16);
-    patch(3, filterSource, 17), patch(4, filterSource, 18);
-    controlTable()[12].value = 0.8f;   // envelope amount
+    int pitchSource = lfoToPitch ? JACK_LFO_OUT : JACK_ENV_OUT, filterSource = lfoToPitch ? JACK_ENV_OUT : JACK_LFO_OUT;
+    patch(0, pitchSource, JACK_FOLD_IN), patch(1, pitchSource, JACK_SHAPE_IN), patch(2, pitchSource, JACK_TUNE_IN);
+    patch(3, filterSource, JACK_CUTOFF_IN), patch(4, filterSource, JACK_RES_IN);
+    controlTable()[KNOB_ENV_AMOUNT].value = 0.8f;
     snapshotParams();
 }
 
@@ -59,7 +57,7 @@ void patchAll(bool lfoToPitch)
 void defaultKnobs(benchmark::State &state)
 {
     startEngine();
-    runHeld(state, false);
+    runHeld(state);
 }
 
 // (b) All five inputs patched, the LFO moving the oscillator.
@@ -67,7 +65,7 @@ void allPatchedLfoPitch(benchmark::State &state)
 {
     startEngine();
     patchAll(true);
-    runHeld(state, false);
+    runHeld(state);
 }
 
 // (b') All five patched the other way, the LFO moving the filter.
@@ -75,27 +73,12 @@ void allPatchedLfoFilter(benchmark::State &state)
 {
     startEngine();
     patchAll(false);
-    runHeld(state, false);
-}
-
-void plainDefaultKnobs(benchmark::State &state)
-{
-    startEngine();
-    runHeld(state, true);
-}
-
-void plainAllPatchedLfoPitch(benchmark::State &state)
-{
-    startEngine();
-    patchAll(true);
-    runHeld(state, true);
+    runHeld(state);
 }
 
 BENCHMARK(defaultKnobs)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 BENCHMARK(allPatchedLfoPitch)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 BENCHMARK(allPatchedLfoFilter)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
-BENCHMARK(plainDefaultKnobs)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
-BENCHMARK(plainAllPatchedLfoPitch)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 
 // Times mirl-render on a minute of eight voices with knob turns and cables.
 void timeRenderer()
@@ -104,10 +87,11 @@ void timeRenderer()
     std::string script = "/tmp/mirl_bench_render.txt", wav = "/tmp/mirl_bench_render.wav";
     FILE *f = std::fopen(script.c_str(), "w");
     if (!f) return;
-    std::fprintf(f, "0 patch 13 16\n0 patch 19 17\n0 knob 12 0.8\n");
+    std::fprintf(f, "0 patch %d %d\n0 patch %d %d\n0 knob %d 0.8\n", JACK_LFO_OUT, JACK_TUNE_IN, JACK_ENV_OUT,
+                 JACK_CUTOFF_IN, KNOB_ENV_AMOUNT);
     for (int k = 0; k < 8; k++) std::fprintf(f, "0 on %d 100\n", 48 + 3 * k);
     for (int s = 1; s < 60; s++) {
-        std::fprintf(f, "%d knob 2 %.2f\n", s * 1000, (s % 10) / 10.0);
+        std::fprintf(f, "%d knob %d %.2f\n", s * 1000, KNOB_SHAPE, (s % 10) / 10.0);
         if (s % 4 == 0) {
             for (int k = 0; k < 8; k++) std::fprintf(f, "%d off %d\n", s * 1000, 48 + 3 * k);
             for (int k = 0; k < 8; k++) std::fprintf(f, "%d on %d 100\n", s * 1000 + 500, 48 + 3 * k);

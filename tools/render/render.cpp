@@ -221,7 +221,7 @@ static bool anyVoiceSounds()
 
 int main(int argc, char **argv)
 {
-    long long bufferFrames = 512;
+    long long bufferFrames = AUDIO_BUFFER_FRAMES;
     const char *songPath = nullptr, *patchPath = nullptr;
     int arg = 1;
     if (arg < argc && std::strcmp(argv[arg], "--help") == 0) {

@@ -1,5 +1,5 @@
-// Real desktop pieces for end-to-end tests: Xvfb, PulseAudio, xdotool, Xlib.
-#include "tests/support/desktop.h"
+// Real desktop pieces for end-to-end tests and benchmarks: Xvfb, PulseAudio, xdotool, Xlib.
+#include "tools/harness/desktop.h"
 #include <X11/Xlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
@@ -336,7 +336,7 @@ Mirl startMirl(const Display &d, const std::vector<std::string> &soundEnv, const
     // A leak in the program fails the test that started it; only other
     // people's libraries are excused, by name, in the one suppression list.
     env.push_back("ASAN_OPTIONS=detect_leaks=1");
-    env.push_back("LSAN_OPTIONS=suppressions=" + sourceDir() + "/tests/support/leaks.supp:print_suppressions=0");
+    env.push_back("LSAN_OPTIONS=suppressions=" + sourceDir() + "/tools/harness/leaks.supp:print_suppressions=0");
     m.proc = spawn(argv, env, cwd.empty() ? sourceDir() : cwd, tempDir("mirl") + "/stdout.txt");
     m.ok = findWindow(d, "Mirl", 300, 30, &m.window);
     if (m.ok) {

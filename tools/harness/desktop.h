@@ -1,6 +1,7 @@
-// Helpers for tests that run the real program the way a user does: on a real
-// X server (Xvfb), with real mouse input (xdotool), playing into a real sound
-// server (a PulseAudio null sink) that the test records.
+// Helpers for tests and benchmarks that run the real program the way a user
+// does: on a real X server (Xvfb), with real mouse input (xdotool), playing
+// into a real sound server (a PulseAudio null sink) that the caller records.
+// No test framework here: the callers check what the calls return.
 #pragma once
 #include <sys/types.h>
 #include <cstdint>

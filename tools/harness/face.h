@@ -1,6 +1,6 @@
 // Where things land on screen, computed independently of the program from the
-// stored face tables and the fixed camera, so end-to-end tests know where to
-// click and which pixels to read.
+// stored face tables and the fixed camera, so end-to-end tests and benchmarks
+// know where to click and which pixels to read.
 #pragma once
 #include "panel/panel.h"
 

@@ -1,5 +1,5 @@
-// Screen geometry of the face for end-to-end tests.
-#include "tests/support/face.h"
+// Screen geometry of the face for end-to-end tests and benchmarks.
+#include "tools/harness/face.h"
 #include "raymath.h"
 
 namespace face {
