@@ -94,7 +94,7 @@ struct Reference {
         void *lib = dlopen("libXtst.so.6", RTLD_NOW);
         fake = lib ? (FakeButton)dlsym(lib, "XTestFakeButtonEvent") : nullptr;
         x = XOpenDisplay(d.name().c_str());
-        pa_sample_spec spec = {PA_SAMPLE_FLOAT32LE, SAMPLE_RATE, 1};
+        pa_sample_spec format = {PA_SAMPLE_FLOAT32LE, SAMPLE_RATE, 1};
         // 30 ms of buffer rides out a busy moment without running dry; how much
         // is buffered when a click is written is asked, not assumed.
         pa_buffer_attr attr = {(uint32_t)-1, SAMPLE_RATE * 30 / 1000 * 4, (uint32_t)-1, 64 * 4, (uint32_t)-1};
@@ -103,7 +103,7 @@ struct Reference {
             std::printf("latency benchmark: libpulse-simple could not be loaded\n");
             return false;
         }
-        stream = pa.open(nullptr, "latency reference", PA_STREAM_PLAYBACK, "mirl", "clicks", &spec, nullptr,
+        stream = pa.open(nullptr, "latency reference", PA_STREAM_PLAYBACK, "mirl", "clicks", &format, nullptr,
                                &attr, &err);
         if (!stream || !x || !fake) {
             std::printf("latency benchmark: no reference stream (%s), X display or XTEST\n",
