@@ -23,98 +23,70 @@ const char *const SEEDS[] = {
     "0 knob 20 1\n0 knob 10 1\n0 knob 2 1\n0 on 40 127\n0 on 41 127\n10 raw 252 0 0\n20 raw 176 1 127\n400 end\n",
 };
 
-std::string word(Rng &r) { return WORDS[r.below(std::size(WORDS))]; }
+std::string word(Rng &r) { return r.chance(50) ? WORDS[r.below(std::size(WORDS))] : std::to_string(r.below(r.chance(50) ? 47 : 257)); }
 
-// A script of the right shape, every line a command with numbers in or near range; in wild
-// ones, commands, argument counts and numbers go wrong too.
-std::string grammarScript(Rng &r)
-{
-    bool wild = r.chance(50);
-    std::string s;
-    long t = 0;
-    for (size_t n = 1 + r.below(40); n > 0; n--) {
-        t += r.chance(60) ? 0 : (long)r.below(120);
-        std::string cmd = !wild || r.chance(90) ? COMMANDS[r.below(6)] : COMMANDS[6 + r.below(4)];
-        s += (!wild || r.chance(90) ? std::to_string(t) : word(r)) + " " + cmd;
-        size_t args = cmd == "raw" ? 3 : cmd == "off" || cmd == "unpatch" ? 1 : 2;
-        for (size_t k = !wild || r.chance(85) ? args : r.below(5); k > 0; k--) {
-            if (wild && r.chance(40)) s += " " + word(r);
-            else if (cmd == "knob" && k == 1) s += " " + std::to_string((double)r.below(3000) / 1000.0 - 1.0);
-            else s += " " + std::to_string(r.below(cmd == "knob" || cmd == "patch" || cmd == "unpatch" ? 47 : 257));
-        }
-        s += r.chance(10) ? " # " + word(r) + "\n" : r.chance(5) ? "\r\n" : "\n";
-    }
-    return s + (!wild || r.chance(90) ? std::to_string(t + (long)r.below(600)) + " end\n" : "");
-}
-
-// One of the good scripts damaged a few times over, or random bytes, or sizes no hand-written
-// script has: very long lines and words, and more notes at one moment than the queue holds.
+// A damaged script: one of the good ones changed a few times over (bytes, words and whole lines
+// of commands with odd numbers), random bytes, or sizes no hand-written script has.
 std::string brokenScript(Rng &r)
 {
     switch (r.below(12)) {
     case 0: return "0 on 60 100" + std::string(200000, ' ') + "\n100 end\n";
     case 1: return std::string(300000, '#') + "\n" + std::string(300000, '\n') + "5 end\n";
-    case 2: {
+    case 2: {   // more notes at one moment than the queue holds
         std::string s;
-        for (int i = 0; i < 3000; i++) s += "0 " + std::string(i % 2 ? "off " : "on ") + std::to_string(i % 128) + (i % 2 ? "\n" : " 9\n");
+        for (int i = 0; i < 1500; i++) s += "0 on " + std::to_string(i % 128) + " 9\n0 off " + std::to_string(i % 128) + "\n";
         return s + "50 end\n";
     }
-    case 3: case 4: case 5: {
+    case 3: case 4: {
         std::string s;
         for (size_t n = r.below(3000); n > 0; n--) s += r.chance(70) ? "0123456789 \n\t.-#endonraw"[r.below(25)] : (char)r.below(256);
         return s;
     }
     }
     std::string s = SEEDS[r.below(std::size(SEEDS))];
-    for (size_t n = 1 + r.below(6); n > 0 && !s.empty(); n--) {
-        size_t at = r.below(s.size()), end = s.find_first_of(" \n", at);
-        switch (r.below(5)) {
+    for (size_t n = 1 + r.below(8); n > 0 && !s.empty(); n--) {
+        size_t at = r.below(s.size()), end = s.find_first_of(" \n", at), line = s.find('\n', at);
+        switch (r.below(6)) {
         case 0: s[at] = (char)r.below(256); break;                                   // one byte changed
         case 1: s.erase(at, 1 + r.below(12)); break;                                 // a few bytes gone
         case 2: s.resize(at); break;                                                 // cut off mid-line
-        case 3: s.replace(at, end == std::string::npos ? end : end - at, word(r)); break;   // a number swapped for an odd one
-        default: s.insert(at, "\n" + std::to_string(r.below(2000)) + " " + COMMANDS[r.below(7)] + " 60 100\n"); break;
+        case 3: s.replace(at, end == std::string::npos ? end : end - at, word(r)); break;   // a word swapped for an odd one
+        default: {                                                                   // a line of a command and numbers
+            std::string add = std::to_string(r.below(1000)) + " " + COMMANDS[r.below(std::size(COMMANDS))];
+            for (size_t k = r.chance(80) ? 2 + r.below(2) : r.below(5); k > 0; k--) add += " " + word(r);
+            s.insert(line == std::string::npos ? s.size() : line + 1, add + (r.chance(5) ? "\r\n" : "\n"));
+        }
         }
     }
     return s;
 }
 
 struct Case {
-    std::string args;    // @s.txt is the script file, OUT the WAV
     std::string script;
-    int wantStatus;      // -1 when 0, 1 and 2 may all be right
-    const char *says;    // what the message must say
-    const char *shell;   // before the run: a full disk
+    int wantStatus;                  // -1 when 0, 1 and 2 may all be right
+    const char *says;                // what the message must say
+    std::string args = "@s.txt OUT";   // @s.txt is the script file, OUT the WAV
+    const char *shell = "";          // run before it: a full disk
 };
 
 // The fixed cases: each names the one right status and what the message says.
 const Case FIXED[] = {
-    {"@s.txt OUT", "", 2, "no end line", ""},
-    {"@none.txt OUT", "", 2, "cannot read script", ""},
-    {"/tmp OUT", "", 2, "cannot read script /tmp", ""},   // a folder opens, but does not read
-    {"@s.txt /nonexistent-dir/x.wav", "0 on 60 1\n10 end\n", 1, "cannot write", ""},
-    {"@s.txt /tmp", "0 on 60 1\n10 end\n", 1, "cannot write", ""},
-    {"@s.txt OUT", "0 on 60 100\n2000 end\n", 1, "cannot write", "trap '' XFSZ; ulimit -f 128;"},   // the disk fills up: no cut-off WAV
-    {"@s.txt OUT", "0 on 60 100\n2147483647 end\n", 2, ":2: bad time", ""},   // 25 days of sound asked for
-    {"@s.txt OUT", "0 on 60 100\n3600001 end\n", 2, ":2: bad time", ""},
-    {"@s.txt OUT", "-5 on 60 100\n20 end\n", 2, ":1: bad time", ""},
-    {"@s.txt OUT", "0 knob 1 nan\n0 end\n", 2, ":1: bad number", ""},
-    {"@s.txt OUT", "0 knob 1 1e999\n0 end\n", 2, ":1: bad number", ""},
-    {"@s.txt OUT", "0 on 60 1x0\n20 end\n", 2, ":1: bad number", ""},
-    {"@s.txt OUT", "0 on 256 100\n20 end\n", 2, ":1: bad number", ""},
-    {"@s.txt OUT", "0 on 60 100\n10 wobble 3\n20 end\n", 2, ":2: unknown command", ""},
-    {"@s.txt OUT", "10 on 60 100\n5 off 60\n20 end\n", 2, ":2: time goes backwards", ""},
-    {"@s.txt OUT", "0 knob 13 0.5\n20 end\n", 2, ":1: not a knob", ""},
-    {"@s.txt OUT", "0 end\n5 on 60 1\n", 2, ":2: nothing may follow", ""},
-    {"", "", 2, "usage", ""},
-    {"@s.txt", "0 end\n", 2, "usage", ""},
-    {"@s.txt OUT extra", "0 end\n", 2, "usage", ""},
-    {"--frames", "", 2, "usage", ""},
-    {"--midi", "", 2, "usage", ""},
-    {"--frames 0 @s.txt OUT", "0 end\n", 2, "--frames needs", ""},
-    {"--frames 1048577 @s.txt OUT", "0 end\n", 2, "--frames needs", ""},
-    {"--frames 1048576 @s.txt OUT", "0 on 60 100\n0 on 90 127\n3000 end\n", 0, "", ""},
-    {"@s.txt OUT", "0 end\n", 0, "", ""},   // a zero-length render is valid
+    {"", 2, "no end line"}, {"", 2, "cannot read script", "@none.txt OUT"},
+    {"", 2, "cannot read script /tmp", "/tmp OUT"},   // a folder opens, but does not read
+    {"0 on 60 1\n10 end\n", 1, "cannot write", "@s.txt /nonexistent-dir/x.wav"}, {"0 on 60 1\n10 end\n", 1, "cannot write", "@s.txt /tmp"},
+    {"0 on 60 100\n2000 end\n", 1, "cannot write", "@s.txt OUT", "trap '' XFSZ; ulimit -f 128;"},   // the disk fills up: no cut-off WAV
+    {"0 on 60 100\n2147483647 end\n", 2, ":2: bad time"},   // 25 days of sound asked for
+    {"0 on 60 100\n3600001 end\n", 2, ":2: bad time"}, {"-5 on 60 100\n20 end\n", 2, ":1: bad time"},
+    {"0 knob 1 nan\n0 end\n", 2, ":1: bad number"}, {"0 knob 1 1e999\n0 end\n", 2, ":1: bad number"},
+    {"0 on 60 1x0\n20 end\n", 2, ":1: bad number"}, {"0 on 256 100\n20 end\n", 2, ":1: bad number"},
+    {"0 on 60 100\n10 wobble 3\n20 end\n", 2, ":2: unknown command"}, {"10 on 60 100\n5 off 60\n20 end\n", 2, ":2: time goes backwards"},
+    {"0 knob 13 0.5\n20 end\n", 2, ":1: not a knob"}, {"0 end\n5 on 60 1\n", 2, ":2: nothing may follow"},
+    {"", 2, "usage", ""}, {"0 end\n", 2, "usage", "@s.txt"}, {"0 end\n", 2, "usage", "@s.txt OUT extra"},
+    {"", 2, "usage", "--frames"}, {"", 2, "usage", "--midi"},
+    {"0 end\n", 2, "--frames needs", "--frames 0 @s.txt OUT"}, {"0 end\n", 2, "--frames needs", "--frames 1048577 @s.txt OUT"},
+    {"0 on 60 100\n0 on 90 127\n3000 end\n", 0, "", "--frames 1048576 @s.txt OUT"},
+    {"0 end\n", 0, ""},   // a zero-length render is valid
+    {"", 2, "cannot read", "--midi /nonexistent/song.mid OUT"}, {"0 on 60 100\n", 2, "a patch holds only", "--midi @s.txt --patch @s.txt OUT"},
 };
 
 // The whole verdict on one run; empty when it behaved.
@@ -140,7 +112,7 @@ TEST(RenderFuzz, AnyScriptEndsWithAStatusAndAWholeWavOrNone)
     Rng r{20261208};
     const char *frames[] = {"1", "3", "511", "4096", "-5", "nan", "", "99999999999999999999"};
     for (size_t i = 0; i < count; i++) {
-        Case c = i < std::size(FIXED) ? FIXED[i] : Case{"@s.txt OUT", i % 2 ? grammarScript(r) : brokenScript(r), -1, "", ""};
+        Case c = i < std::size(FIXED) ? FIXED[i] : Case{brokenScript(r), -1, ""};
         if (i >= std::size(FIXED) && r.chance(8)) c.args = std::string("--frames ") + frames[r.below(std::size(frames))] + " " + c.args;
         render::Outcome out = render::run(c.args, {{"s.txt", c.script}}, c.shell);
         std::string why = judge(c, out);

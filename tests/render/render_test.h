@@ -12,11 +12,7 @@
 
 namespace render {
 
-inline std::string readAll(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), {}};
-}
+inline std::string readAll(const std::string &path) { std::ifstream f(path, std::ios::binary); return {std::istreambuf_iterator<char>(f), {}}; }
 
 struct Outcome {
     int status;                // exit status; more than 2 when killed or timed out
@@ -31,23 +27,21 @@ struct Outcome {
 inline Outcome run(std::string args, const std::vector<std::pair<std::string, std::string>> &files = {}, const std::string &shell = "")
 {
     char folder[] = "/tmp/mirl-render-XXXXXX";
-    std::string dir = mkdtemp(folder);
-    for (size_t at; (at = args.find("OUT")) != std::string::npos;) args.replace(at, 3, dir + "/out.wav");
+    std::string dir = mkdtemp(folder), wav = dir + "/out.wav";
+    for (size_t at; (at = args.find("OUT")) != std::string::npos;) args.replace(at, 3, wav);
     for (auto &[name, bytes] : files) {
         std::ofstream(dir + "/" + name, std::ios::binary) << bytes;
         for (size_t at; (at = args.find("@" + name)) != std::string::npos;) args.replace(at, name.size() + 1, dir + "/" + name);
     }
     int raw = std::system(("cd " + dir + " && " + shell + " exec timeout -s KILL 60 " MIRL_BINARY_DIR "/tools/render/mirl-render " + args +
                            " >stdout 2>stderr").c_str());
-    Outcome r{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128, readAll(dir + "/stdout"), readAll(dir + "/stderr"), false, false, {}};
-    r.wrote = access((dir + "/out.wav").c_str(), F_OK) == 0;
+    Outcome r{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128, readAll(dir + "/stdout"), readAll(dir + "/stderr"), access(wav.c_str(), F_OK) == 0, false, {}};
     SF_INFO info{};
-    if (SNDFILE *f = sf_open((dir + "/out.wav").c_str(), SFM_READ, &info)) {
+    if (SNDFILE *f = sf_open(wav.c_str(), SFM_READ, &info)) {
         r.sound.resize((size_t)info.frames + 1);
-        sf_count_t got = sf_readf_float(f, r.sound.data(), info.frames + 1);
+        r.sound.resize((size_t)sf_readf_float(f, r.sound.data(), info.frames + 1));
         sf_close(f);
-        r.sound.resize((size_t)got);
-        r.whole = got == info.frames && info.channels == 1 && info.samplerate == 44100 && info.format == (SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+        r.whole = (sf_count_t)r.sound.size() == info.frames && info.channels == 1 && info.samplerate == 44100 && info.format == (SF_FORMAT_WAV | SF_FORMAT_FLOAT);
     }
     std::system(("rm -rf " + dir).c_str());
     return r;
