@@ -58,7 +58,6 @@ TEST(MidiDevices, ASwitchReleasesTheNotesTheDeviceLeftHeldButNotAKeyHeldOnScreen
     dbl::reads = {{pm(0x90, 60, 100), pm(0x95, 62, 90), pm(0x90, 67, 80), pm(0x80, 67, 0), pm(0x90, 65, 70)},
                   {pm(0x92, 65, 70), pm(0x92, 65, 0), pm(0x9F, 69, 50), pm(0x9F, 69, 0), pm(0x91, 71, 9), pm(0x81, 71, 0), pm(0x80, 72, 0)}};
     printed(midiStart, 60);
-    for (Event e; take(e);) {}
     midiPostNote(0x90, 76, 128);   // a key held with the mouse
     for (Event e; take(e);) {}
     // The switch takes place between two buffers: the releases must be in the queue for the next one.
@@ -78,7 +77,6 @@ TEST(MidiDevices, ASwitchReleasesTheNotesTheDeviceLeftHeldButNotAKeyHeldOnScreen
     for (Event e; take(e);) {}
     midiCloseDevice();
     Event e;
-    EXPECT_TRUE(take(e) && e == (Event{e[0], 0x83, 41, 0}));
-    EXPECT_FALSE(take(e)) << "one note-off for the note still held";
+    EXPECT_TRUE(take(e) && e == (Event{e[0], 0x83, 41, 0}) && !take(e)) << "one note-off for the note still held";
     EXPECT_EQ(printed(midiStop), "");
 }

@@ -31,8 +31,7 @@ TEST(SnapshotConcurrency, ReaderNeverSeesAMixture)
         for (int s = 0; s < 5; s++) cableTable()[s] = Cable{true, (i & 1) ? JACK_ENV_OUT : JACK_LFO_OUT, JACK_FOLD_IN + s, {}, {}, {}};
         snapshotParams();
     }
-    done = true;
-    reader.join();
+    done = true, reader.join();
     EXPECT_EQ(torn.load(), 0);
     EXPECT_GT(whole.load(), 0);
     resetPanel();

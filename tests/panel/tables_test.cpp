@@ -6,11 +6,7 @@
 namespace {
 
 struct PanelTables : ::testing::Test {
-    void SetUp() override
-    {
-        resetPanel();
-        for (int id = 1; id < CONTROL_COUNT; id++) controlTable()[id].value = controlTable()[id].defaultValue;
-    }
+    void SetUp() override { for (int id = (resetPanel(), 1); id < CONTROL_COUNT; id++) controlTable()[id].value = controlTable()[id].defaultValue; }
     void TearDown() override { resetPanel(); }
     static void patch(int slot, int from, int to) { cableTable()[slot] = Cable{true, from, to, {}, {}, {}}; }
 };
@@ -34,14 +30,9 @@ TEST_F(PanelTables, SnapshotCarriesDefaultsKnobsAndLiveRoutesOnly)
     for (int i = 0; i < 13; i++) EXPECT_FLOAT_EQ((&p.tune)[i], defaults[i]) << i;
     for (int i = 0; i < 5; i++) EXPECT_EQ((&r.foldSource)[i], 0);
 
-    controlTable()[KNOB_LFO_RATE].value = 0.9f;
-    controlTable()[KNOB_LFO_DEPTH].value = 0.25f;
-    controlTable()[KNOB_GAIN].value = 0.7f;
-    patch(0, JACK_LFO_OUT, JACK_FOLD_IN);
-    patch(3, JACK_ENV_OUT, JACK_CUTOFF_IN);
-    patch(9, JACK_LFO_OUT, JACK_RES_IN);
-    patch(2, JACK_ENV_OUT, JACK_SHAPE_IN);
-    cableTable()[2].inUse = false;   // removed: its stale fields must not route
+    controlTable()[KNOB_LFO_RATE].value = 0.9f, controlTable()[KNOB_LFO_DEPTH].value = 0.25f, controlTable()[KNOB_GAIN].value = 0.7f;
+    patch(0, JACK_LFO_OUT, JACK_FOLD_IN), patch(3, JACK_ENV_OUT, JACK_CUTOFF_IN), patch(9, JACK_LFO_OUT, JACK_RES_IN);
+    patch(2, JACK_ENV_OUT, JACK_SHAPE_IN), cableTable()[2].inUse = false;   // removed: its stale fields must not route
     readParams(&p, &r);
     EXPECT_FLOAT_EQ(p.lfoRate, 0.5f) << "nothing reaches the audio side before the next snapshot";
     snapshotParams();

@@ -33,8 +33,7 @@ TEST(Blocks, OscillatorFolderFilterAndKnobRanges)
         {PARAM_ENV_AMOUNT, 0, 0, -1}, {PARAM_LFO_RATE, 1, 0, 8.82f}};
     for (auto &r : ranges) {
         float knob[PARAM_COUNT] = {};
-        knob[r.slot] = r.knob;
-        EXPECT_EQ(modulatedParam(knob, r.slot, r.offset), r.want) << r.slot << " " << r.knob << " " << r.offset;
+        EXPECT_EQ((knob[r.slot] = r.knob, modulatedParam(knob, r.slot, r.offset)), r.want) << r.slot << " " << r.knob << " " << r.offset;
     }
 }
 
@@ -79,8 +78,7 @@ TEST(Blocks, EnvelopeAndLfoTiming)
     EXPECT_EQ(envelopeCurve(0.09f), 0.0f);
     Envelope e{};   // shortest attack: 16 silent samples, the 17th sounds
     for (int i = 1; i <= 17; i++) { envelopeTick(e, true, 0.004f, 0.2f, 0.5f, 1.0f); EXPECT_EQ(e.output > 0.0f, i == 17) << i; }
-    Envelope h{};   // a key held 50 ms of a 2 s attack, on and off known at once, rises for 50 ms only
-    h.onTime = 1000, h.offTime = 1050;
+    Envelope h{STAGE_ATTACK, 0, 1000, 1050, 0, 0};   // a key held 50 ms of a 2 s attack, on and off known at once, rises for 50 ms only
     while (h.stage == STAGE_ATTACK) envelopeTick(h, false, 2.0f, 0.2f, 0.5f, 1.0f);
     EXPECT_NEAR(h.level, 0.025f, 0.001f);
     for (float s : {0.0f, 1.0f}) {   // sustain 1 holds level 1; sustain 0 is silent but alive while held
@@ -95,18 +93,14 @@ TEST(Blocks, EnvelopeAndLfoTiming)
     EXPECT_TRUE(sk.stage == STAGE_RELEASE && sk.level == 0.7f && sk.output == envelopeCurve(0.7f)) << sk.level;
     for (int i = 0; i < 10; i++) envelopeTick(sk, false, 0.004f, 0.2f, 0.7f, 1.0f);   // and the release falls from there
     EXPECT_NEAR(sk.level, 0.7f - 10 * ENV_STEP, 1e-6);
-    Lfo l{};   // the LFO continues across rate changes and stays precise for hours
-    lfoSetRate(l, 4.0f);
+    Lfo l{0, 4.0f, 0};   // the LFO continues across rate changes and stays precise for hours
     for (int i = 0; i < 3000; i++) lfoTick(l, 1.0f);
     float before = std::sin(l.phase);
     lfoSetRate(l, 7.0f);
     EXPECT_NEAR(lfoTick(l, 1.0f), before, 2 * M_PI * 7.0 / 44100);   // no jump
     for (int i = 0; i < 20000; i++) ASSERT_EQ(lfoTick(l, 0.0f), 0.0f) << i;   // depth 0 moves nothing, ever
     l.counter = (uint64_t)SAMPLE_RATE * 3600 * 10;   // ten hours in, still the exact sine
-    for (int i = 0; i < SAMPLE_RATE; i++) {
-        double exact = std::sin((double)l.counter * 6.2831853 * 7.0 / 44100.0);
-        ASSERT_NEAR(lfoTick(l, 1.0f), exact, 1e-6) << i;
-    }
+    for (uint64_t n = l.counter, end = n + SAMPLE_RATE; n < end; n++) ASSERT_NEAR(lfoTick(l, 1.0f), std::sin((double)n * 6.2831853 * 7.0 / 44100.0), 1e-6) << n;
 }
 
 TEST(Voices, ChoiceRetriggerAndStealing)
@@ -115,9 +109,8 @@ TEST(Voices, ChoiceRetriggerAndStealing)
     Voice *v = voicePool();
     noteOn(0, 100, 10);   // a first note 0 is a fresh note at 8.18 Hz, on the highest voice
     EXPECT_TRUE(v[7].active && v[7].note == 0 && std::fabs(v[7].freq - 8.1758f) < 1e-3);
-    noteOn(64, 100, 20);
-    std::vector<float> buf(300);
-    audioCallback(buf.data(), 300);
+    float buf[300];
+    noteOn(64, 100, 20), audioCallback(buf, 300);
     Voice was = v[6];
     noteOn(64, 90, 30);   // retrigger: same voice, level and phase carry on
     EXPECT_TRUE(v[6].envelope.stage == STAGE_ATTACK && v[6].envelope.level == was.envelope.level && v[6].phase == was.phase && !v[5].active);
@@ -144,10 +137,10 @@ TEST(Voices, ScopeKeepsEvery1024thFrameRoundTheRing)
 {
     startEngine();
     setKnob(KNOB_GAIN, 1.0f), noteOn(60, 100, 0);
-    std::vector<float> buf(2049);   // three scope samples a buffer: frames 0, 1024 and 2048
+    float buf[2049];   // three scope samples a buffer: frames 0, 1024 and 2048
     int start = scopeOldestIndex();
     for (int k = 0; k < 134; k++) {   // 402 samples: once round the ring and on
-        audioCallback(buf.data(), 2049);
+        audioCallback(buf, 2049);
         for (int m = 0; m < 3; m++) ASSERT_EQ(scopeSample((start + 3 * k + m) % SCOPE_SIZE), buf[1024 * m]) << k << " " << m;
     }
     EXPECT_EQ(scopeOldestIndex(), (start + 402) % SCOPE_SIZE);

@@ -34,25 +34,6 @@ static std::string voiceDifference(int j)
     return same(fa, fb) ? "" : "filter";                    // coefficients, every stage and clamped copy
 }
 
-// The reference with subnormal numbers flushed to zero, as the callback runs,
-// so that every bit of the filter states can be compared.
-static void referenceFlushed(float *out, unsigned frames)
-{
-#if defined(__SSE2__)
-    unsigned saved = _mm_getcsr();
-    _mm_setcsr(saved | _MM_FLUSH_ZERO_ON | _MM_DENORMALS_ZERO_ON);
-    ref::callback(out, frames);
-    _mm_setcsr(saved);
-#elif defined(__aarch64__)
-    unsigned saved = __builtin_aarch64_get_fpcr();
-    __builtin_aarch64_set_fpcr(saved | (1u << 24));
-    ref::callback(out, frames);
-    __builtin_aarch64_set_fpcr(saved);
-#else
-    ref::callback(out, frames);
-#endif
-}
-
 // Runs frames on the engine and on the reference from the same state; "" when
 // the samples, every voice and the LFO agree bit for bit, else what differs.
 static std::string compareBuffer(unsigned frames)
@@ -60,7 +41,16 @@ static std::string compareBuffer(unsigned frames)
     static std::vector<float> a(4096), b(4096);
     ref::copyEngine();
     audioCallback(a.data(), frames);
-    referenceFlushed(b.data(), frames);
+    // The reference with subnormals flushed to zero, as the callback runs, so every bit of the filters compares.
+#if defined(__SSE2__)
+    unsigned saved = _mm_getcsr();
+    _mm_setcsr(saved | _MM_FLUSH_ZERO_ON | _MM_DENORMALS_ZERO_ON), ref::callback(b.data(), frames), _mm_setcsr(saved);
+#elif defined(__aarch64__)
+    unsigned saved = __builtin_aarch64_get_fpcr();
+    __builtin_aarch64_set_fpcr(saved | (1u << 24)), ref::callback(b.data(), frames), __builtin_aarch64_set_fpcr(saved);
+#else
+    ref::callback(b.data(), frames);
+#endif
     if (std::memcmp(a.data(), b.data(), frames * sizeof(float)) != 0) return "samples";
     for (int j = 0; j < VOICE_COUNT; j++)
         if (std::string d = voiceDifference(j); !d.empty()) return "voice " + std::to_string(j) + " " + d;

@@ -42,10 +42,8 @@ inline void callback(float *out, unsigned frames)
         {routing.tuneSource, PARAM_TUNE}, {routing.cutoffSource, PARAM_CUTOFF}, {routing.resonanceSource, PARAM_RESONANCE}};
     lfoSetRate(lfo, P[PARAM_LFO_RATE]);
     for (int j = 0; j < VOICE_COUNT; j++) {   // a fresh note's filter starts from silence
-        if (voices[j].restart == RESTART_FRESH) {
-            LadderFilter &q = filters[j];
-            q.y1 = q.y2 = q.y3 = q.y4 = q.x1 = q.y1old = q.y2old = q.y3old = 0.0f;
-        }
+        LadderFilter &q = filters[j];
+        if (voices[j].restart == RESTART_FRESH) q = {q.f, q.k, q.p, q.r, 0, 0, 0, 0, 0, 0, 0, 0};
         voices[j].restart = RESTART_NONE;
     }
     for (unsigned i = 0; i < frames; i++) {

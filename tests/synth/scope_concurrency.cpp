@@ -26,8 +26,6 @@ TEST(ScopeConcurrency, AudioThreadWritesWhileMainThreadReadsAndPlays)
         ASSERT_TRUE(oldest >= 0 && oldest < SCOPE_SIZE);
         for (int i = 0; i < SCOPE_SIZE; i++) seen = std::max(seen, std::fabs(scopeSample((oldest + i) % SCOPE_SIZE)));
     }
-    stop = true;
-    audio.join();
-    midiStop();
+    stop = true, audio.join(), midiStop();
     EXPECT_TRUE(seen > 0.0f && seen <= 1.0f);   // the ring really carried sound, and only sound
 }

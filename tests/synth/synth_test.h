@@ -13,9 +13,7 @@ inline void startEngine()
 {
     resetPanel();
     for (int id = 1; id < CONTROL_COUNT; id++) controlTable()[id].value = controlTable()[id].defaultValue;
-    snapshotParams();
-    resetSynth();
-    *synthLfo() = {};
+    snapshotParams(), resetSynth(), *synthLfo() = {};
     float none[1];
     audioCallback(none, 0);
 }
