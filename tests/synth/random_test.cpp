@@ -62,26 +62,6 @@ static std::string compareBuffer(unsigned frames)
 static std::string mix() { return std::to_string(ref::seen.nans) + " NaN mixes, " + std::to_string(ref::seen.resets) + " filter restarts, peak " +
                                   std::to_string(ref::seen.peak) + ", " + std::to_string(ref::seen.longest) + " frames too loud in a row"; }
 
-TEST(Random, EveryLanePathMatchesPlainReferenceBitForBit)
-{
-    for (unsigned seed = 1; seed <= 12; seed++) {
-        LanePath path = useLanePath((LanePath)(seed % 3));   // plain, SSE2 and AVX2 lanes in turn
-        startEngine();
-        std::mt19937 rng(seed);
-        // Every note a key can carry and beyond (periods past the replay limit, periods of one sample).
-        int low = seed % 2 ? 0 : 24, high = seed % 2 ? 255 : 108;
-        for (long frames = 0, time = 0; frames < SAMPLE_RATE * 6L;) {
-            // Seeds 7 to 12 hold still for long stretches, where periods replay.
-            int changes = seed > 6 ? (rng() % 40 == 0 ? 1 + (int)(rng() % 3) : 0) : (int)(rng() % 4);
-            for (int c = 0; c < changes; c++) randomChange(rng, (int)(time += rng() % 40), low, high);
-            unsigned n = seed % 4 == 0 ? (unsigned)(rng() % 1500) : 512;
-            ASSERT_EQ(compareBuffer(n), "") << "seed " << seed << " path " << path << " frame " << frames;
-            frames += n;
-        }
-    }
-    useLanePath(LANES_AVX2);
-}
-
 TEST(Random, EveryNoteAndPeriodsAroundTheReplayLimitMatchTheReference)
 {
     startEngine();
@@ -104,24 +84,30 @@ TEST(Random, EveryNoteAndPeriodsAroundTheReplayLimitMatchTheReference)
         for (int b = (setKnob(KNOB_TUNE, tune), 0); b < 200; b++) ASSERT_EQ(compareBuffer(512), "") << tune << " " << b;
 }
 
-TEST(Random, AnHourOfPlayingStaysSane)
+// An hour of random playing, knob turning and patching (ten minutes under the
+// sanitizers), every eighth buffer checked against the reference bit for bit.
+TEST(Random, AnHourOfPlayingMatchesTheReferenceOnEveryLanePathAndStaysSane)
 {
     startEngine();
     ref::seen = {};
     std::mt19937 rng(2024);
-    std::vector<float> buf(512);
+    std::vector<float> buf(1500);
     const long end = (long)SAMPLE_RATE * (getenv("MIRL_LONGRUN_SECONDS") ? atol(getenv("MIRL_LONGRUN_SECONDS")) : LONGRUN_SECONDS);
     float lo = 0, hi = 0;
     int time = 0;
-    for (long frames = 0; frames < end; frames += 512, time = (int)(frames * 1000 / SAMPLE_RATE)) {
-        if (rng() % 9 == 0) randomChange(rng, time, 0, 255);   // about ten changes a second
-        if (frames % (512 * 8) == 0) {   // every eighth buffer beside the reference, which sees the mix before its clamp
-            ASSERT_EQ(compareBuffer(512), "") << frames;
-            continue;
-        }
-        audioCallback(buf.data(), 512);
-        for (float s : buf) lo = std::min(lo, s), hi = std::max(hi, s);
+    for (long frames = 0, buffer = 0; frames < end; buffer++, time = (int)(frames * 1000 / SAMPLE_RATE)) {
+        long second = frames / SAMPLE_RATE;
+        LanePath path = useLanePath((LanePath)(second / 5 % 3));   // plain, SSE2 and AVX2 lanes in turn
+        // About ten changes a second, but held still for half a minute now and then, where periods replay;
+        // every note a message can carry and beyond, or the keyboard's range.
+        if (rng() % (second / 30 % 3 == 2 ? 2000 : 9) == 0) randomChange(rng, time, second / 20 % 2 ? 24 : 0, second / 20 % 2 ? 108 : 255);
+        unsigned n = second / 7 % 4 == 0 ? 1 + (unsigned)(rng() % 1500) : 512;   // now and then odd buffer sizes
+        if (buffer % 8 == 0) ASSERT_EQ(compareBuffer(n), "") << "path " << path << " frame " << frames;
+        else audioCallback(buf.data(), n);
+        for (unsigned i = 0; i < n; i++) lo = std::min(lo, buf[i]), hi = std::max(hi, buf[i]);
+        frames += n;
     }
+    useLanePath(LANES_AVX2);
     EXPECT_TRUE(lo < -0.5f && hi > 0.5f);   // it really played
     // Wild settings may blow a filter up, but it starts again within a few frames, and no NaN reaches the mix.
     EXPECT_TRUE(ref::seen.nans == 0 && ref::seen.longest <= 32) << mix();
