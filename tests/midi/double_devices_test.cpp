@@ -34,20 +34,6 @@ TEST(MidiDevices, StartAndClicksOpenTheNextInputAndPrintTheStatusLines)
     }
 }
 
-TEST(MidiDevices, DeviceEventsReachTheQueueInOrderWithTheirTimestampsAndFailedReadsPostNothing)
-{
-    const std::vector<Event> want = {{12345, 0x91, 64, 100}, {12346, 0x81, 64, 0}, {7, 0xFC, 0, 0}, {8, 0x90, 1, 2}};
-    auto pm = [&](int i) { return PmEvent{Pm_Message(want[i][1], want[i][2], want[i][3]), want[i][0]}; };
-    dbl::devices = {{"Keys", 1, 0}};
-    dbl::reads = {{pm(0), pm(1)}, {}, {pm(2)}, {}, {}, {pm(3)}};   // read once the device is open
-    printed(midiStart);
-    std::vector<Event> got;
-    for (int ms = 0; ms < 300; ms++, sleepMs(1))
-        for (Event e; take(e);) got.push_back(e);
-    EXPECT_EQ(got, want);
-    EXPECT_EQ(printed(midiStop), "");
-}
-
 TEST(MidiDevices, ASwitchReleasesTheNotesTheDeviceLeftHeldButNotAKeyHeldOnScreen)
 {
     auto pm = [](int status, int note, int velocity) { return PmEvent{Pm_Message(status, note, velocity), 5}; };

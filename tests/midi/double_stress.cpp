@@ -1,5 +1,6 @@
-// Under ThreadSanitizer: the poll delivering device events, the main thread posting key presses and stepping
-// through devices, and a consumer draining like the audio callback, steadily and with stalls that overflow.
+// Under ThreadSanitizer: the poll delivering device events (in order, with their stamps; a failed read posts
+// nothing), the main thread posting key presses and stepping through devices, and a consumer draining
+// like the audio callback, steadily and with stalls that overflow.
 #include <atomic>
 #include "tests/midi/midi_test.h"
 
@@ -30,6 +31,7 @@ TEST(MidiStress, PollKeysAndDeviceChangesAgainstTheAudioDrain)
                 if (++keys % 100 == 0) midiNextDevice();
                 std::unique_lock<std::mutex> hold(dbl::lock);
                 if (dbl::reads.size() < 2) dbl::reads.emplace_back();
+                if (keys % 40 == 0) dbl::reads.emplace_back(), dbl::reads.emplace_back();   // a failed read, which posts nothing
                 while (dbl::reads.back().size() < 6) dbl::reads.back().push_back({Pm_Message(0xB0, 1, 2), (int)++fed});
                 hold.unlock(), std::this_thread::sleep_for(std::chrono::microseconds(300));
             }

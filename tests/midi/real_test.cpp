@@ -6,8 +6,6 @@ TEST(MidiReal, StartsEmptyAndCarriesKeyPressesThroughTheQueue)
 {
     EXPECT_EQ(printed(midiStart), "----------Midi input device list----------\n");
     EXPECT_EQ(midiDeviceName(), nullptr) << "nothing is opened";
-    EXPECT_EQ(printed(midiNextDevice), "") << "a click without an input device opens nothing";
-    EXPECT_EQ(midiDeviceName(), nullptr);
 
     // Two key presses 30 ms apart: the bytes travel as their low 8 bits, each stamped when posted.
     int t0 = midiNow();

@@ -29,21 +29,16 @@ std::string word(Rng &r) { return r.chance(50) ? WORDS[r.below(std::size(WORDS))
 // of commands with odd numbers), random bytes, or sizes no hand-written script has.
 std::string brokenScript(Rng &r)
 {
-    switch (r.below(12)) {
+    switch (r.below(10)) {
     case 0: return "0 on 60 100" + std::string(200000, ' ') + "\n100 end\n";
     case 1: return std::string(300000, '#') + "\n" + std::string(300000, '\n') + "5 end\n";
-    case 2: {   // more notes at one moment than the queue holds
-        std::string s;
-        for (int i = 0; i < 1500; i++) s += "0 on " + std::to_string(i % 128) + " 9\n0 off " + std::to_string(i % 128) + "\n";
-        return s + "50 end\n";
-    }
-    case 3: case 4: {
-        std::string s;
-        for (size_t n = r.below(3000); n > 0; n--) s += r.chance(70) ? "0123456789 \n\t.-#endonraw"[r.below(25)] : (char)r.below(256);
-        return s;
-    }
+    case 2:   // more notes at one moment than the queue holds
+        for (std::string s;; s += "0 on " + std::to_string(s.size() % 128) + " 9\n0 off " + std::to_string(s.size() % 128) + "\n")
+            if (s.size() > 40000) return s + "50 end\n";
     }
     std::string s = SEEDS[r.below(std::size(SEEDS))];
+    if (r.chance(20))   // or random bytes, mostly of the kinds a script is made of
+        for (size_t n = (s.clear(), r.below(3000)); n > 0; n--) s += r.chance(70) ? "0123456789 \n\t.-#endonraw"[r.below(25)] : (char)r.below(256);
     for (size_t n = 1 + r.below(8); n > 0 && !s.empty(); n--) {
         size_t at = r.below(s.size()), end = s.find_first_of(" \n", at), line = s.find('\n', at);
         switch (r.below(6)) {
@@ -71,21 +66,19 @@ struct Case {
 
 // The fixed cases: each names the one right status and what the message says.
 const Case FIXED[] = {
-    {"", 2, "no end line"}, {"", 2, "cannot read script", "@none.txt OUT"},
-    {"", 2, "cannot read script /tmp", "/tmp OUT"},   // a folder opens, but does not read
+    {"", 2, "no end line"}, {"", 2, "cannot read script", "@none.txt OUT"}, {"", 2, "cannot read script /tmp", "/tmp OUT"},   // a folder too
     {"0 on 60 1\n10 end\n", 1, "cannot write", "@s.txt /nonexistent-dir/x.wav"}, {"0 on 60 1\n10 end\n", 1, "cannot write", "@s.txt /tmp"},
     {"0 on 60 100\n2000 end\n", 1, "cannot write", "@s.txt OUT", "trap '' XFSZ; ulimit -f 128;"},   // the disk fills up: no cut-off WAV
-    {"0 on 60 100\n2147483647 end\n", 2, ":2: bad time"},   // 25 days of sound asked for
-    {"0 on 60 100\n3600001 end\n", 2, ":2: bad time"}, {"-5 on 60 100\n20 end\n", 2, ":1: bad time"},
+    {"0 on 60 100\n2147483647 end\n", 2, ":2: bad time"}, {"0 on 60 100\n3600001 end\n", 2, ":2: bad time"},   // days of sound asked for
+    {"-5 on 60 100\n20 end\n", 2, ":1: bad time"}, {"0 knob 13 0.5\n20 end\n", 2, ":1: not a knob"},
     {"0 knob 1 nan\n0 end\n", 2, ":1: bad number"}, {"0 knob 1 1e999\n0 end\n", 2, ":1: bad number"},
     {"0 on 60 1x0\n20 end\n", 2, ":1: bad number"}, {"0 on 256 100\n20 end\n", 2, ":1: bad number"},
     {"0 on 60 100\n10 wobble 3\n20 end\n", 2, ":2: unknown command"}, {"10 on 60 100\n5 off 60\n20 end\n", 2, ":2: time goes backwards"},
-    {"0 knob 13 0.5\n20 end\n", 2, ":1: not a knob"}, {"0 end\n5 on 60 1\n", 2, ":2: nothing may follow"},
-    {"", 2, "usage", ""}, {"0 end\n", 2, "usage", "@s.txt"}, {"0 end\n", 2, "usage", "@s.txt OUT extra"},
-    {"", 2, "usage", "--frames"}, {"", 2, "usage", "--midi"},
+    {"0 end\n5 on 60 1\n", 2, ":2: nothing may follow"},
+    {"", 2, "usage", ""}, {"0 end\n", 2, "usage", "@s.txt"}, {"0 end\n", 2, "usage", "@s.txt OUT extra"}, {"", 2, "usage", "--frames"},
+    {"", 2, "usage", "--midi"}, {"0 end\n", 0, ""},   // a zero-length render is valid
     {"0 end\n", 2, "--frames needs", "--frames 0 @s.txt OUT"}, {"0 end\n", 2, "--frames needs", "--frames 1048577 @s.txt OUT"},
     {"0 on 60 100\n0 on 90 127\n3000 end\n", 0, "", "--frames 1048576 @s.txt OUT"},
-    {"0 end\n", 0, ""},   // a zero-length render is valid
     {"", 2, "cannot read", "--midi /nonexistent/song.mid OUT"}, {"0 on 60 100\n", 2, "a patch holds only", "--midi @s.txt --patch @s.txt OUT"},
 };
 
