@@ -7,7 +7,6 @@ namespace {
 
 struct PanelTables : ::testing::Test {
     void SetUp() override { for (int id = (resetPanel(), 1); id < CONTROL_COUNT; id++) controlTable()[id].value = controlTable()[id].defaultValue; }
-    void TearDown() override { resetPanel(); }
     static void patch(int slot, int from, int to) { cableTable()[slot] = Cable{true, from, to, {}, {}, {}}; }
 };
 

@@ -45,7 +45,6 @@ TEST(Render, EquivalentMessagesAndBufferSizesSoundTheSame)
     // Buffer sizes change nothing when the events fall on buffer starts, with both sources patched.
     const std::string patched = "0 knob 7 0.8\n0 patch 13 14\n0 patch 19 17\n0 knob 12 0.9\n0 on 50 100\n0 on 62 100\n800 end\n";
     std::vector<float> base = script(patched).sound;
-    EXPECT_EQ(base.size(), 35280u);
     EXPECT_NE(script("0 knob 7 0.8\n0 knob 12 0.9\n0 on 50 100\n0 on 62 100\n800 end\n").sound, base);   // the cables are heard
     for (const char *frames : {"--frames 1", "--frames 64", "--frames 1000"}) EXPECT_EQ(script(patched, frames).sound, base) << frames;
 }

@@ -64,9 +64,7 @@ static std::string mix() { return std::to_string(ref::seen.nans) + " NaN mixes, 
 
 TEST(Random, EveryNoteAndPeriodsAroundTheReplayLimitMatchTheReference)
 {
-    startEngine();
-    ref::seen = {};
-    setKnob(KNOB_GAIN, 1.0f);
+    startEngine(), ref::seen = {}, setKnob(KNOB_GAIN, 1.0f);
     for (int note = 0; note < 256; note++) {   // eight at a time, with the wave, fold and tune moving
         noteOn(note, 100, note);
         if (note % 8 != 7) continue;
@@ -77,8 +75,7 @@ TEST(Random, EveryNoteAndPeriodsAroundTheReplayLimitMatchTheReference)
     EXPECT_TRUE(ref::seen.nans == 0 && ref::seen.resets == 0 && ref::seen.peak < 8.0f) << mix();   // no filter blew up
     // Held notes whose periods lie either side of the longest one recorded
     // (note 17 plays 2020 samples, tuned down it passes 2048), each setting long enough to replay.
-    startEngine();
-    setKnob(KNOB_SUSTAIN, 1.0f);
+    startEngine(), setKnob(KNOB_SUSTAIN, 1.0f);
     for (int note : {15, 16, 17, 18, 40}) noteOn(note, 100, 0);
     for (float tune : {0.5f, 0.39f, 0.385f, 0.38f, 0.375f, 0.2f, 0.0f, 0.5f})
         for (int b = (setKnob(KNOB_TUNE, tune), 0); b < 200; b++) ASSERT_EQ(compareBuffer(512), "") << tune << " " << b;
@@ -88,19 +85,17 @@ TEST(Random, EveryNoteAndPeriodsAroundTheReplayLimitMatchTheReference)
 // sanitizers), every eighth buffer checked against the reference bit for bit.
 TEST(Random, AnHourOfPlayingMatchesTheReferenceOnEveryLanePathAndStaysSane)
 {
-    startEngine();
-    ref::seen = {};
+    startEngine(), ref::seen = {};
     std::mt19937 rng(2024);
     std::vector<float> buf(1500);
     const long end = (long)SAMPLE_RATE * (getenv("MIRL_LONGRUN_SECONDS") ? atol(getenv("MIRL_LONGRUN_SECONDS")) : LONGRUN_SECONDS);
     float lo = 0, hi = 0;
-    int time = 0;
-    for (long frames = 0, buffer = 0; frames < end; buffer++, time = (int)(frames * 1000 / SAMPLE_RATE)) {
+    for (long frames = 0, buffer = 0, time = 0; frames < end; buffer++, time = frames * 1000 / SAMPLE_RATE) {
         long second = frames / SAMPLE_RATE;
         LanePath path = useLanePath((LanePath)(second / 5 % 3));   // plain, SSE2 and AVX2 lanes in turn
         // About ten changes a second, but held still for half a minute now and then, where periods replay;
         // every note a message can carry and beyond, or the keyboard's range.
-        if (rng() % (second / 30 % 3 == 2 ? 2000 : 9) == 0) randomChange(rng, time, second / 20 % 2 ? 24 : 0, second / 20 % 2 ? 108 : 255);
+        if (rng() % (second / 30 % 3 == 2 ? 2000 : 9) == 0) randomChange(rng, (int)time, second / 20 % 2 ? 24 : 0, second / 20 % 2 ? 108 : 255);
         unsigned n = second / 7 % 4 == 0 ? 1 + (unsigned)(rng() % 1500) : 512;   // now and then odd buffer sizes
         if (buffer % 8 == 0) ASSERT_EQ(compareBuffer(n), "") << "path " << path << " frame " << frames;
         else audioCallback(buf.data(), n);
@@ -111,7 +106,7 @@ TEST(Random, AnHourOfPlayingMatchesTheReferenceOnEveryLanePathAndStaysSane)
     EXPECT_TRUE(lo < -0.5f && hi > 0.5f);   // it really played
     // Wild settings may blow a filter up, but it starts again within a few frames, and no NaN reaches the mix.
     EXPECT_TRUE(ref::seen.nans == 0 && ref::seen.longest <= 32) << mix();
-    allNotesOff(time);
+    allNotesOff((int)(end * 1000 / SAMPLE_RATE));
     for (int b = 0; b < SAMPLE_RATE * 5 / 512; b++) audioCallback(buf.data(), 512);   // the longest release is 4 s
     for (int j = 0; j < VOICE_COUNT; j++) EXPECT_FALSE(voicePool()[j].active) << j;
 }

@@ -31,8 +31,7 @@ inline void callback(float *out, unsigned frames)
     ModRouting routing;
     readParams(&knobs, &routing);
     float knob[PARAM_COUNT] = {knobs.tune, knobs.shape, knobs.fold, knobs.cutoff, knobs.resonance, knobs.lfoDepth, knobs.lfoRate,
-                               knobs.attack, knobs.decay, knobs.sustain, knobs.release, knobs.envAmount, knobs.gain};
-    float P[PARAM_COUNT];
+                               knobs.attack, knobs.decay, knobs.sustain, knobs.release, knobs.envAmount, knobs.gain}, P[PARAM_COUNT];
     for (int k = 0; k < PARAM_COUNT; k++) {
         if (std::isnan(knob[k])) knob[k] = 0.0f;
         P[k] = modulatedParam(knob, k, 0);
