@@ -7,8 +7,7 @@ TEST(MidiDevices, StartAndClicksOpenTheNextInputAndPrintTheStatusLines)
 {
     struct Case { std::vector<dbl::Device> devices; std::string list; std::vector<const char *> banner, open; };
     const Case cases[] = {   // the list, then the banner and the open device after start and after each click
-        {{{"Synth Out", 0, 1}, {"Keys A", 1, 0}, {"Keys B", 1, 0}},
-         "0 - Synth Out - in: 0 out: 1 \n1 - Keys A - in: 1 out: 0 \n2 - Keys B - in: 1 out: 0 \n",
+        {{{"Synth Out", 0, 1}, {"Keys A", 1, 0}, {"Keys B", 1, 0}}, "0 - Synth Out - in: 0 out: 1 \n1 - Keys A - in: 1 out: 0 \n2 - Keys B - in: 1 out: 0 \n",
          {"Keys A", "Keys B", "Keys A"}, {"Keys A", "Keys B", "Keys A"}},
         {{{"Both", 1, 1}}, "0 - Both - in: 1 out: 1 \n", {"Both", "Both", "Both"}, {"Both", "Both", "Both"}},
         {{{"o0", 0, 1}, {"o1", 0, 1}, {"o2", 0, 1}, {"in3", 1, 0}, {"o4", 0, 1}, {"in5", 1, 0}},
@@ -62,7 +61,6 @@ TEST(MidiDevices, ASwitchReleasesTheNotesTheDeviceLeftHeldButNotAKeyHeldOnScreen
     sleepMs(60);   // a few polls
     for (Event e; take(e);) {}
     midiCloseDevice();
-    Event e;
-    EXPECT_TRUE(take(e) && e == (Event{e[0], 0x83, 41, 0}) && !take(e)) << "one note-off for the note still held";
+    Event e{}; EXPECT_TRUE(take(e) && e == (Event{e[0], 0x83, 41, 0}) && !take(e)) << "one note-off for the note still held";
     EXPECT_EQ(printed(midiStop), "");
 }

@@ -11,8 +11,7 @@ TEST(SnapshotConcurrency, ReaderNeverSeesAMixture)
     std::atomic<bool> done{false};
     std::atomic<long> torn{0}, whole{0};
     std::thread reader([&] {
-        SynthParams p;
-        ModRouting r;
+        SynthParams p; ModRouting r;
         while (!done.load(std::memory_order_relaxed)) {
             readParams(&p, &r);
             // Either the empty block before the first publish, or one of the writer's two states:

@@ -21,8 +21,7 @@ TEST_F(PanelTables, JacksAndKeys)
 
 TEST_F(PanelTables, SnapshotCarriesDefaultsKnobsAndLiveRoutesOnly)
 {
-    SynthParams p;
-    ModRouting r;
+    SynthParams p; ModRouting r;
     snapshotParams();
     readParams(&p, &r);
     const float defaults[13] = {0.5f, 0.2f, 0, 0.5f, 0.5f, 0.5f, 0.5f, 0, 0.1f, 0.5f, 0.5f, 0, 0.2f};

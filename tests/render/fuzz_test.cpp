@@ -17,7 +17,6 @@ const char *const WORDS[] = {"0", "-1", "+1", "13", "19", "20", "45", "46", "128
                              "\xd9\xa3", "\xff\xfe", "#", "on", "off", "raw", "knob", "patch", "unpatch", "end"};
 const char *const COMMANDS[] = {"knob", "patch", "unpatch", "on", "off", "raw", "end", "wobble", "ON", ""};
 const char *const SEEDS[] = {
-    "0 on 69 100\n# held for the whole file\n\n1001 end\n",
     "0 knob 11 0\n0 on 60 100\n0 on 64 90\n300 off 60\n300 raw 144 64 0\n500 end\n",
     "0 knob 7 0.8\n0 patch 13 14\n0 patch 19 17\n0 knob 12 0.9\n0 on 50 100\n0 on 62 100\n100 unpatch 14\n800 end\n",
     "0 knob 20 1\n0 knob 10 1\n0 knob 2 1\n0 on 40 127\n0 on 41 127\n10 raw 252 0 0\n20 raw 176 1 127\n400 end\n",

@@ -41,8 +41,8 @@ Outcome song(const std::string &bytes, const std::string &options = "") { return
 void expectSameSound(const Outcome &fromSong, const Outcome &fromScript, const std::string &what)
 {
     ASSERT_TRUE(fromSong.status == 0 && fromScript.status == 0 && fromSong.sound.size() > fromScript.sound.size()) << what << fromSong.err;
-    EXPECT_TRUE(std::equal(fromScript.sound.begin(), fromScript.sound.end(), fromSong.sound.begin())) << what;
-    EXPECT_TRUE(std::all_of(fromSong.sound.end() - 512, fromSong.sound.end(), [](float s) { return s == 0; })) << what;
+    EXPECT_TRUE(std::equal(fromScript.sound.begin(), fromScript.sound.end(), fromSong.sound.begin()) &&
+                std::all_of(fromSong.sound.end() - 512, fromSong.sound.end(), [](float s) { return s == 0; })) << what;
     EXPECT_LT(fromSong.sound.size(), 44100u * 8) << what << ": stops once the last release has died away";
 }
 

@@ -46,8 +46,7 @@ TEST(Blocks, LaneTwinsMatchTheirScalarSteps)
         filterSetup(scalar[j], 15000.0f + 50.0f * j, 0.93f + 0.01f * j);
         setLaneFilter(plain, j, scalar[j]), setLaneFilter(wide, j, scalar[j]);
     }
-    int restarts = 0;
-    uint32_t seed = 1861;
+    uint32_t seed = 1861, restarts = 0;
     auto noise = [&] { return (float)((seed = seed * 1664525u + 1013904223u) >> 8) / 8388608.0f - 1.0f; };
 #if SYNTH_VECTOR_LANES
     auto filterWide = filterLanes;
@@ -68,7 +67,7 @@ TEST(Blocks, LaneTwinsMatchTheirScalarSteps)
                 << i << " " << j;
         }
     }
-    EXPECT_GT(restarts, 10);
+    EXPECT_GT(restarts, 10u);
 }
 
 TEST(Blocks, EnvelopeAndLfoTiming)
@@ -106,8 +105,7 @@ TEST(Voices, ChoiceRetriggerAndStealing)
     Voice *v = voicePool();
     noteOn(0, 100, 10);   // a first note 0 is a fresh note at 8.18 Hz, on the highest voice
     EXPECT_TRUE(v[7].active && v[7].note == 0 && std::fabs(v[7].freq - 8.1758f) < 1e-3);
-    float buf[300];
-    noteOn(64, 100, 20), audioCallback(buf, 300);
+    float buf[300]; noteOn(64, 100, 20), audioCallback(buf, 300);
     Voice was = v[6];
     noteOn(64, 90, 30);   // retrigger: same voice, level and phase carry on
     EXPECT_TRUE(v[6].envelope.stage == STAGE_ATTACK && v[6].envelope.level == was.envelope.level && v[6].phase == was.phase && !v[5].active);

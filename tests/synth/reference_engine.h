@@ -27,8 +27,7 @@ inline void copyEngine()
 // Renders frames with the knobs and cables the engine's last callback took.
 inline void callback(float *out, unsigned frames)
 {
-    SynthParams knobs;
-    ModRouting routing;
+    SynthParams knobs; ModRouting routing;
     readParams(&knobs, &routing);
     float knob[PARAM_COUNT] = {knobs.tune, knobs.shape, knobs.fold, knobs.cutoff, knobs.resonance, knobs.lfoDepth, knobs.lfoRate,
                                knobs.attack, knobs.decay, knobs.sustain, knobs.release, knobs.envAmount, knobs.gain}, P[PARAM_COUNT];

@@ -13,9 +13,7 @@ inline void startEngine()
 {
     resetPanel();
     for (int id = 1; id < CONTROL_COUNT; id++) controlTable()[id].value = controlTable()[id].defaultValue;
-    snapshotParams(), resetSynth(), *synthLfo() = {};
-    float none[1];
-    audioCallback(none, 0);
+    snapshotParams(), resetSynth(), *synthLfo() = {}, audioCallback(nullptr, 0);
 }
 
 // One random change at time t: a knob (to an end, or NaN, which plays as 0), a cable (from either
