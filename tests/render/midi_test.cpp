@@ -100,7 +100,7 @@ TEST(RenderMidi, BadFilesAreRefusedWithOneLineAndNoSound)
     cutEvent.erase(cutEvent.size() - 4);                                  // no End of Track, and the last message cut
     cutEvent.replace(18, 4, bigEndian(cutEvent.size() - 22, 4));          // with a length that matches what is left
     const std::pair<std::string, const char *> bad[] = {
-        {"RIFF\x24\0\0\0WAVEfmt this is no song", "not a MIDI file"}, {"", "not a MIDI file"},
+        {std::string("RIFF\x24\0\0\0WAVEfmt this is no song", 31), "not a MIDI file"}, {"", "not a MIDI file"},
         {good.substr(0, good.size() - 9), "runs past the end"}, {cutEvent, "cut short"},
         {midiFile(0, 480, {{{0, {0xFF, 0x51, 3, 0, 0, 0}}, {0, {0x90, 60, 100}}}}), "absurd tempo"},
         {midiFile(0, 480, {{{0, {0xFF, 0x51, 3, 0xFF, 0xFF, 0xFF}}, {0, {0x90, 60, 100}}, {200000, {0x80, 60, 0}}}}), "longer than an hour"},
