@@ -1,5 +1,6 @@
-// Under ThreadSanitizer: the poll delivering device events, the main thread posting key presses and stepping
-// through devices, and a consumer draining like the audio callback, steadily and with stalls that overflow.
+// Under ThreadSanitizer: the poll delivering device events (in order, with their stamps; a failed read posts
+// nothing), the main thread posting key presses and stepping through devices, and a consumer draining
+// like the audio callback, steadily and with stalls that overflow.
 #include <atomic>
 #include "tests/midi/midi_test.h"
 
@@ -8,7 +9,7 @@ TEST(MidiStress, PollKeysAndDeviceChangesAgainstTheAudioDrain)
     using Clock = std::chrono::steady_clock;
     for (int stallMs : {0, 150}) {
         dbl::devices = {{"In 0", 1, 0}, {"Out 1", 0, 1}, {"In 2", 1, 1}};
-        long keys = 0, fed = 0, got[2] = {0, 0}, last[2] = {-1, -1}, disorder = 0, overflows = 0;
+        long keys = 0, fed = 0, got[2] = {0, 0}, last[2] = {-1, -1}, disorder = 0;
         std::atomic<bool> stop{false};
         std::string text = printed([&] {
             midiStart();
@@ -30,17 +31,15 @@ TEST(MidiStress, PollKeysAndDeviceChangesAgainstTheAudioDrain)
                 if (++keys % 100 == 0) midiNextDevice();
                 std::unique_lock<std::mutex> hold(dbl::lock);
                 if (dbl::reads.size() < 2) dbl::reads.emplace_back();
+                if (keys % 40 == 0) dbl::reads.emplace_back(), dbl::reads.emplace_back();   // a failed read, which posts nothing
                 while (dbl::reads.back().size() < 6) dbl::reads.back().push_back({Pm_Message(0xB0, 1, 2), (int)++fed});
-                hold.unlock();
-                std::this_thread::sleep_for(std::chrono::microseconds(300));
+                hold.unlock(), std::this_thread::sleep_for(std::chrono::microseconds(300));
             }
             for (std::unique_lock<std::mutex> hold(dbl::lock); !dbl::reads.empty(); hold.lock()) hold.unlock(), sleepMs(5);
-            stop = true;
-            audio.join();
-            midiStop();
+            stop = true, audio.join(), midiStop();
         });
+        long lost = fed - got[0] + keys - got[1], overflows = 0;
         for (size_t at = 0; (at = text.find("overflowed", at)) != std::string::npos; at++) overflows++;
-        long lost = fed - got[0] + keys - got[1];
         EXPECT_TRUE(disorder == 0 && got[0] > 0 && got[1] > 0) << disorder << " out of order";
         EXPECT_EQ(overflows > 0, stallMs > 0);
         EXPECT_TRUE(overflows > 0 ? lost >= overflows : lost == 0) << lost << " lost in " << overflows << " overflows";

@@ -18,8 +18,7 @@ inline void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseco
 template <class F> std::string printed(F f, int waitMs = 0)
 {
     testing::internal::CaptureStdout();
-    f();
-    sleepMs(waitMs);
+    f(), sleepMs(waitMs);
     return testing::internal::GetCapturedStdout();
 }
 

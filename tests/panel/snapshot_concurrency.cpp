@@ -11,30 +11,26 @@ TEST(SnapshotConcurrency, ReaderNeverSeesAMixture)
     std::atomic<bool> done{false};
     std::atomic<long> torn{0}, whole{0};
     std::thread reader([&] {
-        SynthParams p;
-        ModRouting r;
+        SynthParams p; ModRouting r;
         while (!done.load(std::memory_order_relaxed)) {
             readParams(&p, &r);
-            // Either the empty block before the first publish, or one of the
-            // writer's two states: every knob 0.25 with the LFO patched
-            // everywhere, or every knob 0.75 with the envelope everywhere.
+            // Either the empty block before the first publish, or one of the writer's two states:
+            // every knob 0.25 with the LFO patched everywhere, or every knob 0.75 with the envelope.
             const float *f = &p.tune;
-            const int32_t *s = &r.foldSource;
-            float v = f[0];
-            int32_t src = v == 0.25f ? JACK_LFO_OUT : v == 0.75f ? JACK_ENV_OUT : 0;
-            bool ok = v == 0.0f || src != 0;
-            for (int i = 0; i < 13; i++) ok = ok && f[i] == v;
-            for (int i = 0; i < 5; i++) ok = ok && s[i] == src;
+            int32_t src = f[0] == 0.25f ? JACK_LFO_OUT : f[0] == 0.75f ? JACK_ENV_OUT : 0;
+            bool ok = f[0] == 0.0f || src != 0;
+            for (int i = 0; i < 13; i++) ok = ok && f[i] == f[0];
+            for (int i = 0; i < 5; i++) ok = ok && (&r.foldSource)[i] == src;
             (ok ? whole : torn)++;
         }
     });
     for (int i = 0; i < 200000; i++) {
-        for (int id : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 20}) controlTable()[id].value = (i & 1) ? 0.75f : 0.25f;
+        for (int id = KNOB_TUNE; id <= KNOB_GAIN; id++)
+            if (controlTable()[id].kind == ControlKind::Knob) controlTable()[id].value = (i & 1) ? 0.75f : 0.25f;
         for (int s = 0; s < 5; s++) cableTable()[s] = Cable{true, (i & 1) ? JACK_ENV_OUT : JACK_LFO_OUT, JACK_FOLD_IN + s, {}, {}, {}};
         snapshotParams();
     }
-    done = true;
-    reader.join();
+    done = true, reader.join();
     EXPECT_EQ(torn.load(), 0);
     EXPECT_GT(whole.load(), 0);
     resetPanel();

@@ -1,7 +1,10 @@
 // The plain reference for the audio callback: the engine's building blocks
 // for every voice on every frame, nothing cached, no lanes, no period replay,
 // no denormal flush. Tests prove the callback equal to it; the benchmark times it.
+// It also notes what the callback's last step hides: the mix before it is
+// clamped, mixes that came out NaN, and filters that blew up and started again.
 #pragma once
+#include <algorithm>
 #include "panel/panel.h"
 #include "synth/blocks.h"
 
@@ -10,6 +13,9 @@ namespace ref {
 inline Voice voices[VOICE_COUNT];
 inline LadderFilter filters[VOICE_COUNT];
 inline Lfo lfo;
+// The loudest mix before the clamp, NaN mixes, filter restarts, and the longest run of
+// frames louder than eight voices at full gain can be (a filter blowing up).
+inline struct { float peak; long nans, resets, run, longest; } seen;
 
 // Takes over the engine's voices, filters and LFO as they stand (notes are placed by the engine).
 inline void copyEngine()
@@ -21,12 +27,10 @@ inline void copyEngine()
 // Renders frames with the knobs and cables the engine's last callback took.
 inline void callback(float *out, unsigned frames)
 {
-    SynthParams knobs;
-    ModRouting routing;
+    SynthParams knobs; ModRouting routing;
     readParams(&knobs, &routing);
     float knob[PARAM_COUNT] = {knobs.tune, knobs.shape, knobs.fold, knobs.cutoff, knobs.resonance, knobs.lfoDepth, knobs.lfoRate,
-                               knobs.attack, knobs.decay, knobs.sustain, knobs.release, knobs.envAmount, knobs.gain};
-    float P[PARAM_COUNT];
+                               knobs.attack, knobs.decay, knobs.sustain, knobs.release, knobs.envAmount, knobs.gain}, P[PARAM_COUNT];
     for (int k = 0; k < PARAM_COUNT; k++) {
         if (std::isnan(knob[k])) knob[k] = 0.0f;
         P[k] = modulatedParam(knob, k, 0);
@@ -36,10 +40,8 @@ inline void callback(float *out, unsigned frames)
         {routing.tuneSource, PARAM_TUNE}, {routing.cutoffSource, PARAM_CUTOFF}, {routing.resonanceSource, PARAM_RESONANCE}};
     lfoSetRate(lfo, P[PARAM_LFO_RATE]);
     for (int j = 0; j < VOICE_COUNT; j++) {   // a fresh note's filter starts from silence
-        if (voices[j].restart == RESTART_FRESH) {
-            LadderFilter &q = filters[j];
-            q.y1 = q.y2 = q.y3 = q.y4 = q.x1 = q.y1old = q.y2old = q.y3old = 0.0f;
-        }
+        LadderFilter &q = filters[j];
+        if (voices[j].restart == RESTART_FRESH) q = {q.f, q.k, q.p, q.r, 0, 0, 0, 0, 0, 0, 0, 0};
         voices[j].restart = RESTART_NONE;
     }
     for (unsigned i = 0; i < frames; i++) {
@@ -54,11 +56,18 @@ inline void callback(float *out, unsigned frames)
             for (auto &in : inputs)
                 if (in.source == JACK_ENV_OUT) P[in.slot] = modulatedParam(knob, in.slot, v.envelope.level * P[PARAM_ENV_AMOUNT]);
             float freq = detunedFrequency(v, P[PARAM_TUNE]);
-            filterSetup(filters[j], P[PARAM_CUTOFF], P[PARAM_RESONANCE]);
+            LadderFilter &q = filters[j];
+            filterSetup(q, P[PARAM_CUTOFF], P[PARAM_RESONANCE]);
             float in = clampUnit(foldSample(oscillatorSample((float)v.phase, freq, P[PARAM_SHAPE]), P[PARAM_FOLD]));
-            sum += filterProcess(filters[j], in) * v.envelope.output * P[PARAM_GAIN];
+            sum += filterProcess(q, in) * v.envelope.output * P[PARAM_GAIN];
+            // Only a restart leaves every stage at 0 after an input other than 0.
+            seen.resets += in != 0.0f && q.y1 == 0.0f && q.y2 == 0.0f && q.y3 == 0.0f && q.y4 == 0.0f && q.x1 == 0.0f;
             if (++v.phase >= oscillatorPeriod(freq)) v.phase = 0;
         }
+        if (sum != sum) seen.nans++;
+        else seen.peak = std::max(seen.peak, std::fabs(sum));
+        seen.run = std::fabs(sum) > 8.0f ? seen.run + 1 : 0;
+        seen.longest = std::max(seen.longest, seen.run);
         out[i] = sum == sum ? clampUnit(sum) : 0.0f;
     }
 }

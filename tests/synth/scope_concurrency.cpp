@@ -12,7 +12,7 @@
 TEST(ScopeConcurrency, AudioThreadWritesWhileMainThreadReadsAndPlays)
 {
     startEngine();
-    setKnob(20, 1.0f);
+    setKnob(KNOB_GAIN, 1.0f);
     midiStart();
     std::atomic<bool> stop{false};
     std::thread audio([&] {
@@ -21,13 +21,11 @@ TEST(ScopeConcurrency, AudioThreadWritesWhileMainThreadReadsAndPlays)
     float seen = 0.0f;
     for (int round = 0; round < 400; round++, std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
         midiPostNote(round % 2 ? 0x80 : 0x90, 60 + round % 12, round % 2 ? 0 : 127);
-        setKnob(2, (round % 10) / 10.0f);
+        setKnob(KNOB_SHAPE, (round % 10) / 10.0f);
         int oldest = scopeOldestIndex();
         ASSERT_TRUE(oldest >= 0 && oldest < SCOPE_SIZE);
         for (int i = 0; i < SCOPE_SIZE; i++) seen = std::max(seen, std::fabs(scopeSample((oldest + i) % SCOPE_SIZE)));
     }
-    stop = true;
-    audio.join();
-    midiStop();
+    stop = true, audio.join(), midiStop();
     EXPECT_TRUE(seen > 0.0f && seen <= 1.0f);   // the ring really carried sound, and only sound
 }
