@@ -28,6 +28,9 @@ struct Shot {
         return n;
     }
 };
+bool black(uint32_t c, uint32_t) { return c == PX_BLACK; }
+bool differ(uint32_t a, uint32_t b) { return a != b; }
+bool same(uint32_t a, uint32_t b) { return a == b; }
 
 // The colour a pixel takes under the help tint (69, 135, 71 at alpha 170), within rounding.
 bool tintedFrom(uint32_t got, uint32_t under)
@@ -42,31 +45,28 @@ bool tintedFrom(uint32_t got, uint32_t under)
 
 // One running program on its own display, with the mouse.
 struct Face {
-    desk::Display display;
+    desk::Display display = desk::startDisplay(1280, 1024);
     desk::Mirl mirl;
     int side = 0;
 
-    explicit Face(bool small, const std::vector<std::string> &soundEnv = {"PULSE_SERVER=unix:/nonexistent/native"})
+    explicit Face(bool small = false, const std::vector<std::string> &sound = {"PULSE_SERVER=unix:/nonexistent/native"})
     {
-        display = desk::startDisplay(1280, 1024);
-        mirl = desk::startMirl(display, soundEnv, small ? std::vector<std::string>{"-small"} : std::vector<std::string>{});
+        mirl = desk::startMirl(display, sound, small ? std::vector<std::string>{"-small"} : std::vector<std::string>{});
         side = mirl.window.width;
         for (int i = 0; mirl.ok && i < 100 && shot(0).at((side - 400) / 2 + 50, 30) != PX_BOX; i++) desk::sleepFor(0.1);
     }
     ~Face()
     {
-        if (mirl.ok) {
-            EXPECT_EQ(desk::closeMirl(display, mirl), 0);
-        }
+        if (mirl.ok) EXPECT_EQ(desk::closeMirl(display, mirl), 0);
         desk::stop(mirl.proc);
         desk::stopDisplay(display);
     }
-    Shot shot(double settle = 0.4)
+    Shot shot(double settle = 0.4)  // a few frames first, so the picture follows the input
     {
-        desk::sleepFor(settle);  // a few frames, so the picture follows the input
+        desk::sleepFor(settle);
         return Shot{desk::screenshot(display, mirl.window), mirl.window.width};
     }
-    // Moves the pointer, with a small approach so the program sees fresh motion; returns the pixel reached.
+    // Moves the pointer with a small approach, so the program sees fresh motion; returns the pixel reached.
     Vector2 move(Vector2 p)
     {
         Vector2 at = {std::round(p.x), std::round(p.y)};
@@ -76,31 +76,22 @@ struct Face {
         desk::sleepFor(0.25);
         return at;
     }
-    void button(int b, bool down)
-    {
-        // Held and released over several frames: the program polls the mouse
-        // once a frame, and a sanitizer build on a busy machine draws slowly.
-        down ? desk::mouseDown(display, b) : desk::mouseUp(display, b);
-        desk::sleepFor(0.3);
-    }
-    void click(Vector2 p, int b = 1)
-    {
-        move(p);
-        button(b, true);
-        button(b, false);
-    }
+    // Held and released over several frames: a sanitizer build on a busy machine draws slowly.
+    void button(int b, bool down) { down ? desk::mouseDown(display, b) : desk::mouseUp(display, b), desk::sleepFor(0.3); }
+    void click(Vector2 p, int b = 1) { move(p), button(b, true), button(b, false); }
     void drag(Vector2 from, Vector2 to, bool letGo = true)
     {
-        move(from);
-        button(1, true);
-        for (int i = 1; i <= 8; i++) {
+        move(from), button(1, true);
+        for (int i = 1; i <= 8; i++, desk::sleepFor(0.05))
             desk::mouseMove(display, mirl.window, (int)(from.x + (to.x - from.x) * i / 8), (int)(from.y + (to.y - from.y) * i / 8));
-            desk::sleepFor(0.05);
-        }
         desk::sleepFor(0.25);
         if (letGo) button(1, false);
     }
-    Vector2 at(int id) const { return face::controlScreen(id, side); }
+    Vector2 at(int id) const  // a key on its front, clear of the black keys
+    {
+        Vector2 p = face::controlScreen(id, side);
+        return Vector2{p.x, p.y + (id >= KEY_FIRST ? 12.0f : 0.0f)};
+    }
 };
 
 TEST(FaceDrawing, ScopeFaceAndHeadingsInBothWindows)
@@ -112,65 +103,78 @@ TEST(FaceDrawing, ScopeFaceAndHeadingsInBothWindows)
         Shot s = f.shot();
         int x0 = (f.side - 400) / 2;
         EXPECT_EQ(x0, small ? 100 : 200);
-        EXPECT_EQ(s.at(x0 + 50, 30), PX_BOX);
-        EXPECT_EQ(s.at(x0 + 300, 110), PX_BOX);
+        EXPECT_TRUE(s.at(x0 + 50, 30) == PX_BOX && s.at(x0 + 300, 110) == PX_BOX);
         for (Vector2 p : {Vector2{x0 - 1.0f, 60}, {x0 + 400.0f, 60}, {x0 + 200.0f, 19}, {x0 + 200.0f, 120}})
             EXPECT_EQ(s.at(p.x, p.y), PX_FRAME) << p.x << "," << p.y;
         EXPECT_NE(s.at(x0 - 2, 60), PX_FRAME) << "the frame is one pixel wide";
-        EXPECT_EQ(s.count(x0 + 1, 70, x0 + 400, 71, [](uint32_t c, uint32_t) { return c == PX_BLACK; }), 399)
-            << "the silent trace covers the zero line";
+        EXPECT_EQ(s.count(x0 + 1, 70, x0 + 400, 71, black), 399) << "the silent trace covers the zero line";
         EXPECT_EQ(s.at(x0, 70), PX_WHITE) << "the zero line shows left of the trace";
         Vector2 bare = face::toScreen(Vector3{4.5f, 0, 1.5f}, f.side);
         EXPECT_EQ(s.at(bare.x, bare.y), PX_FACE);
         // The Envelope heading, just inside its panel's front-left corner: 800 only.
         Vector2 corner = face::toScreen(Vector3{-2.9f, 0, -0.1f}, f.side);
-        int ink = s.count((int)corner.x + 6, (int)corner.y - 12, (int)corner.x + 56, (int)corner.y - 1,
-                          [](uint32_t c, uint32_t) { return c == PX_BLACK; });
-        if (small) EXPECT_EQ(ink, 0);
-        else EXPECT_GT(ink, 20);
-        if (small) continue;
-        // A held note sets the trace moving off the zero line.
-        f.move(Vector2{f.at(30).x, f.at(30).y + 12});
-        f.button(1, true);
-        Shot playing = f.shot(1.5);
-        f.button(1, false);
-        EXPECT_GT(playing.count(x0 + 300, 20, x0 + 400, 120, [](uint32_t c, uint32_t) { return c == PX_BLACK; }) -
-                      playing.count(x0 + 300, 70, x0 + 400, 71, [](uint32_t c, uint32_t) { return c == PX_BLACK; }),
-                  5);
+        int ink = s.count((int)corner.x + 6, (int)corner.y - 12, (int)corner.x + 56, (int)corner.y - 1, black);
+        EXPECT_TRUE(small ? ink == 0 : ink > 20) << ink;
     }
     desk::stopSound(sound);
 }
 
-TEST(FaceDrawing, KnobTurnsWithItsValueAndResetRestoresThePicture)
+TEST(FaceDrawing, KnobTurnsClockwiseUpAndAHeldKeyDipsWithoutItsOutline)
 {
-    Face f(false);
+    Face f;
     ASSERT_TRUE(f.mirl.ok);
-    Vector2 knob = f.at(4);  // Cutoff
+    Vector2 knob = f.at(KNOB_CUTOFF);
     int x = (int)knob.x, y = (int)knob.y;
-    auto differ = [](uint32_t a, uint32_t b) { return a != b; };
+    // Dark pointer-line pixels on the knob's cap, left and right of the cap's centre.
+    auto pointerSides = [&](const Shot &s, int *left, int *right) {
+        *left = *right = 0;
+        for (int dy = -10; dy <= 10; dy++)
+            for (int dx = -10; dx <= 10; dx++) {
+                uint32_t c = s.at(x + 4 + dx, y - 16 + dy);
+                bool dark = (c >> 16 & 0xFF) < 0x60 && (c >> 8 & 0xFF) < 0x60 && (c & 0xFF) < 0x60;
+                if (dark && dx * dx + dy * dy <= 100) *left += dx < -1, *right += dx > 1;
+            }
+    };
     Shot before = f.shot();
-    f.move(knob);
-    f.button(1, true);
-    desk::sleepFor(0.2);  // the program hides the pointer before it follows relative motion
-    for (int i = 0; i < 6; i++) {  // 120 pixels up, relative: the pointer is hidden while a knob turns
-        desk::mouseMoveBy(f.display, 0, -20);
-        desk::sleepFor(0.06);
-    }
+    int left, right;
+    pointerSides(before, &left, &right);
+    EXPECT_LT(right, 5) << "at rest the pointer stands straight up";
+    f.move(knob), f.button(1, true);
+    for (int i = 0; i < 6; i++, desk::sleepFor(0.06)) desk::mouseMoveBy(f.display, 0, -20);  // relative: the pointer is hidden
     f.button(1, false);
-    EXPECT_GT(f.shot().count(x - 30, y - 30, x + 30, y + 30, differ, &before), 40) << "the pointer has turned";
+    Shot turned = f.shot();
+    pointerSides(turned, &left, &right);
+    EXPECT_TRUE(right > 20 && left * 4 < right) << "dragged up, the pointer turns clockwise: " << left << " " << right;
     f.click(knob, 3);  // right click: back to the default
     EXPECT_EQ(f.shot().count(x - 30, y - 30, x + 30, y + 30, differ, &before), 0);
+
+    // Key A held: its top face tips towards the player and the outline of its box goes.
+    Vector2 key = f.at(KEY_FIRST + 9);
+    auto lastWhiteRow = [&](const Shot &s) {
+        int row = -1;
+        for (int r = (int)key.y + 50; r < (int)key.y + 150; r++)
+            if ((s.at(key.x, r) & 0xFF) > 0xE0 && (s.at(key.x, r) >> 16) > 0xE0) row = r;
+        return row;
+    };
+    f.move(key), f.button(1, true);
+    Shot held = f.shot();
+    f.button(1, false);
+    int kx = (int)key.x, ky = (int)key.y;
+    EXPECT_GE(lastWhiteRow(held), lastWhiteRow(before) + 4) << "the front of the key goes down";
+    EXPECT_GT(before.count(kx - 3, ky + 40, kx + 4, ky + 120, black), 5) << "the outline at rest";
+    EXPECT_EQ(held.count(kx - 3, ky + 40, kx + 4, ky + 120, black), 0) << "no outline while held";
+    EXPECT_EQ(f.shot().count(kx - 30, ky, kx + 30, ky + 150, differ, &before), 0) << "let go, the key is back";
 }
 
 TEST(FaceDrawing, PatchedCableShowsYellowWithBlackEdgesAndGoesWithItsPlugs)
 {
-    Face f(false);
+    Face f;
     ASSERT_TRUE(f.mirl.ok);
     Shot bare = f.shot();
-    f.drag(f.at(JACK_LFO_OUT), f.at(17));
+    f.drag(f.at(JACK_LFO_OUT), f.at(JACK_CUTOFF_IN));
     Shot patched = f.shot();
     Vector2 sp[4];
-    face::cableSpline(face::worldPos(JACK_LFO_OUT), face::worldPos(17), f.side, sp);
+    face::cableSpline(face::worldPos(JACK_LFO_OUT), face::worldPos(JACK_CUTOFF_IN), f.side, sp);
     Vector2 mid = face::catmullRom(sp, 0.5f), ahead = face::catmullRom(sp, 0.52f);
     float len = std::hypot(ahead.x - mid.x, ahead.y - mid.y);
     Vector2 n = {-(ahead.y - mid.y) / len, (ahead.x - mid.x) / len};
@@ -182,59 +186,50 @@ TEST(FaceDrawing, PatchedCableShowsYellowWithBlackEdgesAndGoesWithItsPlugs)
         EXPECT_TRUE(edge) << sign;
     }
     Vector2 jack = f.at(JACK_LFO_OUT);
-    auto differ = [](uint32_t a, uint32_t b) { return a != b; };
     EXPECT_GT(patched.count((int)jack.x - 15, (int)jack.y - 40, (int)jack.x + 15, (int)jack.y + 10, differ, &bare), 30)
         << "a plug sits in the jack";
     f.click(jack, 3);  // right click pulls every cable at the jack
-    Shot cleared = f.shot();
-    EXPECT_EQ(cleared.count(0, 122, cleared.w, cleared.w, differ, &bare), 0) << "no cable and no plugs left";
+    EXPECT_EQ(f.shot().count(0, 122, f.side, f.side, differ, &bare), 0) << "no cable and no plugs left";
 }
 
 TEST(FaceDrawing, HelpOverlayTintsEverythingAndPlacesItsBoxes)
 {
-    Face f(false);
+    Face f;
     ASSERT_TRUE(f.mirl.ok);
     int W = f.side;
-    f.drag(f.at(JACK_LFO_OUT), f.at(17));  // a cable, to see the tint over it
+    f.drag(f.at(JACK_LFO_OUT), f.at(JACK_CUTOFF_IN));  // a cable, to see the tint over it
     Shot plain = f.shot();
     Vector2 icon = {24, W - 22.0f};
     f.click(icon);
     Vector2 empty = f.move(Vector2{W - 60.0f, W - 150.0f});
     Shot help = f.shot();
     Vector2 sp[4];
-    face::cableSpline(face::worldPos(JACK_LFO_OUT), face::worldPos(17), W, sp);
-    Vector2 mid = face::catmullRom(sp, 0.5f);
-    for (Vector2 p : {Vector2{(W - 400) / 2 + 50.0f, 30}, mid, icon, Vector2{10, 10}})
+    face::cableSpline(face::worldPos(JACK_LFO_OUT), face::worldPos(JACK_CUTOFF_IN), W, sp);
+    for (Vector2 p : {Vector2{(W - 400) / 2 + 50.0f, 30}, face::catmullRom(sp, 0.5f), icon, Vector2{10, 10}})
         EXPECT_TRUE(tintedFrom(help.at(p.x, p.y), plain.at(p.x, p.y))) << "tint over everything at " << p.x << "," << p.y;
-    auto black = [](uint32_t c, uint32_t) { return c == PX_BLACK; };
     EXPECT_GT(help.count(W / 2 - 150, W - 64, W / 2 + 150, W - 44, black), 100) << "the banner";
     EXPECT_EQ(help.count(W / 2 - 150, W - 90, W / 2 + 150, W - 66, black), 0);
     // "???" over empty space: 40 x 24 at pointer + (20, 20).
     int tx = (int)empty.x + 20, ty = (int)empty.y + 20;
-    EXPECT_EQ(help.at(tx, ty), PX_TIP);
-    EXPECT_EQ(help.at(tx + 39, ty + 23), PX_TIP);
-    EXPECT_NE(help.at(tx + 40, ty), PX_TIP);
-    EXPECT_NE(help.at(tx, ty + 24), PX_TIP);
+    EXPECT_TRUE(help.at(tx, ty) == PX_TIP && help.at(tx + 39, ty + 23) == PX_TIP);
+    EXPECT_TRUE(help.at(tx + 40, ty) != PX_TIP && help.at(tx, ty + 24) != PX_TIP);
     EXPECT_GT(help.count(tx + 8, ty + 8, tx + 40, ty + 24, black), 5) << "the ??? text";
 
     // Over a key: two boxes of one line each (53 high), 10 apart, with a rule under each title.
-    Vector2 key = f.move(Vector2{f.at(30).x, f.at(30).y + 12});
+    Vector2 key = f.move(f.at(KEY_FIRST + 9));
     Shot overKey = f.shot();
-    tx = (int)key.x + 20;
-    ty = (int)key.y + 20;
+    tx = (int)key.x + 20, ty = (int)key.y + 20;
     const int rows[][2] = {{0, 1}, {52, 1}, {53, 0}, {62, 0}, {63, 1}, {115, 1}, {116, 0}};
     for (auto r : rows) EXPECT_EQ(overKey.at(tx + 195, ty + r[0]) == PX_TIP, r[1] == 1) << "row " << r[0];
     EXPECT_NE(overKey.at(tx - 1, ty + 5), PX_TIP);
     EXPECT_EQ(overKey.count(tx + 10, ty + 20, tx + 190, ty + 21, black), 180) << "the rule under the title";
 
     // Over the Gain knob at the right: boxes pushed left to touch the right edge; the knob shows untinted.
-    Vector2 gain = f.move(f.at(20));
+    Vector2 gain = f.move(f.at(KNOB_GAIN));
     Shot overGain = f.shot();
     ASSERT_GT(gain.x + 220, W);
-    EXPECT_EQ(overGain.at(W - 200, gain.y + 22), PX_TIP);
-    EXPECT_EQ(overGain.at(W - 1, gain.y + 22), PX_TIP);
+    EXPECT_TRUE(overGain.at(W - 200, gain.y + 22) == PX_TIP && overGain.at(W - 1, gain.y + 22) == PX_TIP);
     EXPECT_NE(overGain.at(W - 201, gain.y + 22), PX_TIP);
-    auto same = [](uint32_t a, uint32_t b) { return a == b; };
     EXPECT_GT(overGain.count((int)gain.x - 8, (int)gain.y - 8, (int)gain.x + 8, (int)gain.y + 8, same, &plain), 100);
 
     f.click(empty);  // any click ends help mode
@@ -243,7 +238,7 @@ TEST(FaceDrawing, HelpOverlayTintsEverythingAndPlacesItsBoxes)
 
 TEST(FaceDrawing, LayersStackPlugOverLabelCableOverBothIconsOverCables)
 {
-    Face f(false);
+    Face f;
     ASSERT_TRUE(f.mirl.ok);
     int W = f.side;
     Shot bare = f.shot();
@@ -256,21 +251,19 @@ TEST(FaceDrawing, LayersStackPlugOverLabelCableOverBothIconsOverCables)
     }
     f.drag(f.at(JACK_ENV_OUT), pointer, false);
     Shot pulling = f.shot(0.3);
-    auto same = [](uint32_t a, uint32_t b) { return a == b; };
-    EXPECT_EQ(pulling.count((int)icon.x - 10, (int)icon.y - 10, (int)icon.x + 10, (int)icon.y + 10, same, &bare), 400)
-        << "the icon lies over the cable that ends on it";
-    auto yellow = [](uint32_t c, uint32_t) { return c == PX_YELLOW; };
-    EXPECT_GT(pulling.count((int)icon.x - 40, (int)icon.y - 40, (int)icon.x + 40, (int)icon.y + 40, yellow), 20);
-    Vector2 rate = f.at(6);
+    int ix = (int)icon.x, iy = (int)icon.y;
+    EXPECT_EQ(pulling.count(ix - 10, iy - 10, ix + 10, iy + 10, same, &bare), 400) << "the icon lies over the cable that ends on it";
+    EXPECT_GT(pulling.count(ix - 40, iy - 40, ix + 40, iy + 40, [](uint32_t c, uint32_t) { return c == PX_YELLOW; }), 20);
+    Vector2 rate = f.at(KNOB_LFO_RATE);
     auto covered = [](uint32_t now, uint32_t before) { return before == PX_BLACK && now == PX_YELLOW; };
     EXPECT_GT(pulling.count((int)rate.x - 30, (int)rate.y + 10, (int)rate.x + 30, (int)rate.y + 45, covered, &bare), 3)
         << "the cable lies over the Rate label";
     f.button(1, false);  // over empty table: no cable
 
     // A plug seated in the Cut input stands over the Res label just behind it.
-    f.drag(f.at(JACK_LFO_OUT), f.at(17));
+    f.drag(f.at(JACK_LFO_OUT), f.at(JACK_CUTOFF_IN));
     Shot seated = f.shot();
-    Vector2 res = f.at(18), cut = f.at(17);
+    Vector2 res = f.at(JACK_RES_IN), cut = f.at(JACK_CUTOFF_IN);
     auto plugOverInk = [](uint32_t now, uint32_t before) { return before == PX_BLACK && now != PX_BLACK && now != PX_YELLOW; };
     EXPECT_GT(seated.count((int)res.x - 15, (int)res.y + 6, (int)res.x + 15, (int)cut.y - 6, plugOverInk, &bare), 5);
 }
