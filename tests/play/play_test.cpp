@@ -1,11 +1,11 @@
 // The real program under a real X server, played with a real mouse, heard
-// through a real sound server: a key sounds at its pitch and fades on release,
-// the cutoff knob darkens the sound, a patched LFO wobbles the pitch and a
-// right click on its jack stops it.
+// through a real sound server: a key sounds at its pitch, the same on both
+// sides, and fades on release; the cutoff knob darkens the sound, a patched
+// LFO wobbles the pitch and a right click on its jack stops it.
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <vector>
 #include "tests/support/desktop.h"
 #include "tests/support/face.h"
@@ -46,6 +46,21 @@ std::vector<double> localPeriods(const Wave &x, size_t from, size_t to)
 }
 double spread(const std::vector<double> &p) { return *std::max_element(p.begin(), p.end()) - *std::min_element(p.begin(), p.end()); }
 
+// The sink's two channels as the device plays them; the left is returned, and
+// the right must carry the same signal: the mono stream stays in the middle.
+Wave readStereo(const std::string &path)
+{
+    SF_INFO info = {};
+    SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
+    EXPECT_TRUE(f && info.channels == 2) << path;
+    Wave left;
+    float frame[2], apart = 0;
+    while (f && sf_readf_float(f, frame, 1) == 1) left.push_back(frame[0]), apart = std::max(apart, std::fabs(frame[0] - frame[1]));
+    if (f) sf_close(f);
+    EXPECT_LT(apart, 1e-6f) << "left and right differ";
+    return left;
+}
+
 TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
 {
     desk::Display d = desk::startDisplay(1280, 1024);
@@ -55,19 +70,14 @@ TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
     ASSERT_TRUE(m.ok && m.window.width == 800);
     std::string dir = desk::tempDir("play");
     auto moveTo = [&](int id) {
-        // A key is clicked on its front, clear of the black keys; the small approach
-        // first gives the program fresh motion after a hidden-pointer drag.
+        // A key on its front, clear of the black keys; the small approach first
+        // gives the program fresh motion after a hidden-pointer drag.
         Vector2 p = face::controlScreen(id, 800);
-        p.y += id >= 21 ? 12 : 0;
-        desk::mouseMove(d, m.window, (int)p.x + 3, (int)p.y + 3);
-        desk::sleepFor(0.05);
-        desk::mouseMove(d, m.window, (int)p.x, (int)p.y);
-        desk::sleepFor(0.1);
+        p.y += id >= KEY_FIRST ? 12 : 0;
+        desk::mouseMove(d, m.window, (int)p.x + 3, (int)p.y + 3), desk::sleepFor(0.05);
+        desk::mouseMove(d, m.window, (int)p.x, (int)p.y), desk::sleepFor(0.1);
     };
-    auto button = [&](int b, bool down) {
-        down ? desk::mouseDown(d, b) : desk::mouseUp(d, b);
-        desk::sleepFor(0.1);
-    };
+    auto button = [&](int b, bool down) { down ? desk::mouseDown(d, b) : desk::mouseUp(d, b), desk::sleepFor(0.1); };
     auto turn = [&](int id, int dy) {  // relative moves: the pointer is hidden while turning
         moveTo(id), button(1, true);
         for (int i = 0; i < std::abs(dy) / 20; i++, desk::sleepFor(0.04)) desk::mouseMoveBy(d, 0, dy > 0 ? 20 : -20);
@@ -78,11 +88,13 @@ TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
     auto playA = [&](double hold, double after) {
         static int takes = 0;
         std::string wav = dir + "/take" + std::to_string(takes++) + ".wav";
-        desk::Process rec = desk::startRecording(sound, wav);
-        for (int i = 0; i < 100 && desk::readFile(wav).size() < 4 * RATE / 10; i++) desk::sleepFor(0.05);
-        moveTo(30), button(1, true), desk::sleepFor(hold), button(1, false), desk::sleepFor(after);
+        desk::Process rec = desk::spawn({"parec", "-d", "mirl.monitor", "--file-format=wav", "--format=float32le",
+                                         "--channels=2", "--rate=44100", "--latency-msec=20", wav},
+                                        sound.env(), "", wav + ".log");
+        for (int i = 0; i < 100 && desk::readFile(wav).size() < 8 * RATE / 10; i++) desk::sleepFor(0.05);
+        moveTo(KEY_FIRST + 9), button(1, true), desk::sleepFor(hold), button(1, false), desk::sleepFor(after);
         desk::stopRecording(rec);
-        Wave x = desk::readWav(wav);
+        Wave x = readStereo(wav);
         size_t on = 0;  // the first 10 ms that clearly sound
         while (on + 441 <= x.size() && rms(x, on, on + 441) < 0.005) on += 441;
         EXPECT_LT(on + hold * RATE, x.size()) << "the key sounds";
@@ -101,20 +113,19 @@ TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
     EXPECT_LT(rms(a, a.size() - 4410, a.size()), 1e-4) << "and then silence";
 
     // A bright sawtooth from the Shape knob; the Cutoff knob turned right down takes the edge off.
-    turn(2, -400);
-    Vector2 shape = face::controlScreen(2, 800);
+    turn(KNOB_SHAPE, -400);
+    Vector2 shape = face::controlScreen(KNOB_SHAPE, 800);
     int px = -1, py = -1;  // the pointer, hidden while turning, comes back where the drag began
     EXPECT_TRUE(desk::mouseLocation(d, m.window, &px, &py) && std::hypot(px - shape.x, py - shape.y) < 1.5);
     double bright = brightness(playA(0.6, 1.2), RATE / 10, RATE / 2);
-    turn(4, 400);
-    double dark = brightness(playA(0.6, 1.2), RATE / 10, RATE / 2);
-    EXPECT_LT(dark, 0.5 * bright);
-    rightClick(2), rightClick(4);
+    turn(KNOB_CUTOFF, 400);
+    EXPECT_LT(brightness(playA(0.6, 1.2), RATE / 10, RATE / 2), 0.5 * bright);
+    rightClick(KNOB_SHAPE), rightClick(KNOB_CUTOFF);
 
     // The LFO patched into the Tune input swings the pitch; a right click on its jack stops it.
-    moveTo(13), button(1, true), moveTo(16), button(1, false);
+    moveTo(JACK_LFO_OUT), button(1, true), moveTo(JACK_TUNE_IN), button(1, false);
     EXPECT_GT(spread(localPeriods(playA(1.0, 1.2), RATE / 20, RATE * 9 / 10)), 2.5);
-    rightClick(13);
+    rightClick(JACK_LFO_OUT);
     p = localPeriods(playA(1.0, 0.1), RATE / 20, RATE * 9 / 10);
     EXPECT_LT(spread(p), 0.5);
     EXPECT_NEAR(p[p.size() / 2], 100.0, 0.05);
