@@ -1,7 +1,8 @@
 // The real program under a real X server, played with a real mouse, heard
 // through a real sound server: a key sounds at its pitch, the same on both
 // sides, and fades on release; the cutoff knob darkens the sound, a patched
-// LFO wobbles the pitch and a right click on its jack stops it.
+// LFO wobbles the pitch and a right click on its jack stops it; and clicks far
+// shorter than a frame still act.
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <algorithm>
@@ -84,6 +85,8 @@ TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
         button(1, false);
     };
     auto rightClick = [&](int id) { moveTo(id), button(3, true), button(3, false); };
+    // Press and release sent back to back by one xdotool call, within one frame.
+    auto quickClick = [&](int b) { desk::run({"xdotool", "mousedown", std::to_string(b), "mouseup", std::to_string(b)}, {d.env()}); };
     // Holds key A (note 69) for hold seconds and records until after seconds past the release.
     auto playA = [&](double hold, double after) {
         static int takes = 0;
@@ -92,7 +95,9 @@ TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
                                          "--channels=2", "--rate=44100", "--latency-msec=20", wav},
                                         sound.env(), "", wav + ".log");
         for (int i = 0; i < 100 && desk::readFile(wav).size() < 8 * RATE / 10; i++) desk::sleepFor(0.05);
-        moveTo(KEY_FIRST + 9), button(1, true), desk::sleepFor(hold), button(1, false), desk::sleepFor(after);
+        moveTo(KEY_FIRST + 9);
+        hold > 0 ? (button(1, true), desk::sleepFor(hold), button(1, false)) : quickClick(1);
+        desk::sleepFor(after);
         desk::stopRecording(rec);
         Wave x = readStereo(wav);
         size_t on = 0;  // the first 10 ms that clearly sound
@@ -129,6 +134,26 @@ TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
     p = localPeriods(playA(1.0, 0.1), RATE / 20, RATE * 9 / 10);
     EXPECT_LT(spread(p), 0.5);
     EXPECT_NEAR(p[p.size() / 2], 100.0, 0.05);
+
+    // Quick clicks: a key tap sounds and ends, a right click resets a turned knob, the help icon tints the face.
+    a = playA(0, 1.5);
+    EXPECT_GT(rms(a, 0, 441), 0.01) << "the tap sounded";
+    EXPECT_LT(rms(a, a.size() - 4410, a.size()), 1e-4) << "and its note was released";
+    auto shot = [&] { return desk::sleepFor(0.4), desk::screenshot(d, m.window); };
+    auto changed = [](const std::vector<uint32_t> &a, const std::vector<uint32_t> &b, Vector2 c, int r) {
+        int n = 0;
+        for (int y = std::max(0, (int)c.y - r); y < std::min(800, (int)c.y + r); y++)
+            for (int x = std::max(0, (int)c.x - r); x < std::min(800, (int)c.x + r); x++) n += a[y * 800 + x] != b[y * 800 + x];
+        return n;
+    };
+    std::vector<uint32_t> before = shot();
+    Vector2 cutoff = face::controlScreen(KNOB_CUTOFF, 800);
+    turn(KNOB_CUTOFF, -100);
+    EXPECT_GT(changed(before, shot(), cutoff, 30), 20) << "the knob turned";
+    moveTo(KNOB_CUTOFF), quickClick(3);
+    EXPECT_EQ(changed(before, shot(), cutoff, 30), 0) << "a right click reset it";
+    desk::mouseMove(d, m.window, 24, 778), desk::sleepFor(0.15), quickClick(1);
+    EXPECT_GT(changed(before, shot(), {400, 400}, 400), 320000) << "help mode is on";
 
     EXPECT_EQ(desk::closeMirl(d, m), 0);
     desk::stopSound(sound);
