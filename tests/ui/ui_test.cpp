@@ -33,25 +33,16 @@ const auto *windowEnv = ::testing::AddGlobalTestEnvironment(new WindowEnv);
 
 void freshFace(int side = 800) { resetPanel(), resetInput(), layoutSceneSized(side, side); }
 Vector2 screenOf(Vector3 world) { return GetWorldToScreen(world, sceneCamera); }
-void expectVec(Vector3 got, Vector3 want, float tol = 1e-6f) { EXPECT_LE(Vector3Distance(got, want), tol); }
 
-TEST(Layout, PlacesTheFaceAndTheWindowAnchors)
+TEST(Layout, WindowAnchorsFollowTheWindowHeight)
 {
-    freshFace();
-    const Control *t = controlTable();
-    expectVec(t[KNOB_TUNE].position, {-4.5f, 0, -6});
-    expectVec(faceplateCenter, {0, -0.5f, -0.875f});
-    expectVec(faceplateSize, {16.5f, 1, 14.75f});
-    // The two knob skins share one shape: Tune and Shape get the same box about their centres.
-    ASSERT_NE(t[KNOB_TUNE].variant, t[KNOB_SHAPE].variant);
-    expectVec(Vector3Subtract(t[KNOB_TUNE].bounds.max, t[KNOB_TUNE].position), Vector3Subtract(t[KNOB_SHAPE].bounds.max, t[KNOB_SHAPE].position));
     struct { int side; bool small; float iconY, logoX, logoY; } rows[] = {
         {600, true, 562, 82, 302}, {601, false, 563, 112, 410}, {800, false, 762, 112, 410}};
     for (auto r : rows) {
         freshFace(r.side);
         EXPECT_EQ(smallLayout, r.small) << r.side;
-        EXPECT_TRUE(helpIconPos.x == 8 && midiIconPos.x == 48 && helpIconPos.y == r.iconY && midiIconPos.y == r.iconY) << r.side;
-        EXPECT_TRUE(logoPos.x == r.logoX && logoPos.y == r.logoY) << r.side;
+        EXPECT_TRUE(helpIconPos.x == 8 && midiIconPos.x == 48 && helpIconPos.y == r.iconY && midiIconPos.y == r.iconY &&
+                    logoPos.x == r.logoX && logoPos.y == r.logoY) << r.side;
     }
 }
 
@@ -77,8 +68,8 @@ TEST(Picking, ControlsNearestBoxesAndTheTable)
     EXPECT_EQ(pickControlAt(above), 2);
     t[40].bounds = tall;  // a tie keeps the lower id
     EXPECT_EQ(pickControlAt(above), 2);
-    expectVec(pickTablePoint(screenOf({2, 0, 1})), {2, 0, 1}, 1e-3f);
-    expectVec(pickTablePoint({400, -20000}), {0, 0, 0}, 0);  // above the horizon
+    EXPECT_LE(Vector3Distance(pickTablePoint(screenOf({2, 0, 1})), {2, 0, 1}), 1e-3f);
+    EXPECT_EQ(Vector3Length(pickTablePoint({400, -20000})), 0) << "above the horizon";
 }
 
 int scriptedPick = -1, hides = 0, shows = 0, deviceSteps = 0, shownAt[2];
@@ -88,8 +79,7 @@ const InputHooks hooks = {
 
 void step(int pick, Vector2 pos, Vector2 delta, bool left, bool right, bool up)
 {
-    scriptedPick = pick;
-    stepInput(MouseFrame{delta, pos, left, right, up}, hooks);
+    scriptedPick = pick, stepInput(MouseFrame{delta, pos, left, right, up}, hooks);
 }
 void press(int pick, Vector2 pos = {400, 400}) { step(pick, pos, {}, true, false, false); }
 void release(int pick, Vector2 pos = {400, 400}) { step(pick, pos, {}, false, false, true); }
