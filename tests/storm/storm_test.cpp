@@ -4,10 +4,9 @@
 // Afterwards it must fall silent within the longest release, still play,
 // close with 0 and never have said a word through the sanitizers.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 #include "tests/support/desktop.h"
@@ -49,8 +48,8 @@ struct Storm {
     Vector2 icon(bool midi) { return Vector2{(midi ? 64.0f : 24.0f) + r.below(9) - 4, w.height - 22.0f}; }
     Vector2 outside()
     {
-        int x = r.chance(50) ? -1 - r.below(w.x > 0 ? w.x : 1) : w.width + r.below(200);
-        return Vector2{(float)x, (float)(r.below(w.height + 100) - 50)};
+        float x = r.chance(50) ? -1 - r.below(w.x > 0 ? w.x : 1) : w.width + r.below(200);
+        return Vector2{x, r.below(w.height + 100) - 50.0f};
     }
     // Where a pulled cable is let go: each kind of target in turn.
     Vector2 cableTarget(int from)
@@ -72,9 +71,7 @@ struct Storm {
     {
         bool chosen = kind >= 0;
         switch (chosen ? kind : r.below(10)) {
-        case 0: case 1:  // click a control or anywhere
-            approach(r.chance(70) ? at(control()) : anywhere()), click(1);
-            break;
+        case 0: case 1: approach(r.chance(70) ? at(control()) : anywhere()), click(1); break;  // click a control or anywhere
         case 2:  // turn a knob, sometimes with a right click in the middle
             approach(at(knob())), down(1), pause();
             for (int i = 1 + r.below(6); i > 0; i--) {
@@ -90,9 +87,7 @@ struct Storm {
             to(cableTarget(from)), wait(0.04), up(1), pause();
             break;
         }
-        case 5:  // right click a control or anywhere
-            approach(r.chance(80) ? at(control()) : anywhere()), click(3);
-            break;
+        case 5: approach(r.chance(80) ? at(control()) : anywhere()), click(3); break;  // right click a control or anywhere
         case 6:  // glide along the keys, maybe off them, with a stray right click
             approach(at(key())), down(1), pause();
             for (int i = 1 + r.below(8); i > 0; i--) {
@@ -122,19 +117,14 @@ struct Storm {
     }
     void run(const desk::Display &d)
     {
-        std::vector<std::string> argv = {"xdotool"};
-        argv.insert(argv.end(), chain.begin(), chain.end());
-        EXPECT_EQ(desk::run(argv, {d.env()}), 0) << "xdotool refused a chain";
+        chain.insert(chain.begin(), "xdotool");
+        EXPECT_EQ(desk::run(chain, {d.env()}), 0) << "xdotool refused a chain";
         chain.clear();
     }
 };
 
 // Frames recorded so far (the header is a few dozen bytes; a frame is 4).
-long recorded(const std::string &wav)
-{
-    struct stat st;
-    return stat(wav.c_str(), &st) == 0 ? (long)st.st_size / 4 : 0;
-}
+long recorded(const std::string &wav) { std::error_code e; long n = (long)std::filesystem::file_size(wav, e); return e ? 0 : n / 4; }
 
 TEST(Storm, ThousandsOfMouseActionsLeaveNoReportNoStuckNoteAndACleanExit)
 {
@@ -159,19 +149,15 @@ TEST(Storm, ThousandsOfMouseActionsLeaveNoReportNoStuckNoteAndACleanExit)
     for (int i = 0; i < 12; i++) s.gesture(i < 6 ? 6 : 7);
     s.up(1), s.up(3), s.approach(Vector2{m.window.width / 2.0f, 60});
     s.run(d);
-    long released = recorded(wav);
+    long released = recorded(wav), quietFrom, quietTo;
     desk::sleepFor(LONGEST_RELEASE + 0.5);  // the longest release, the stream's buffers and the recorder's
-    long quietFrom = recorded(wav);
-    desk::sleepFor(1.0);
-    long quietTo = recorded(wav);
+    quietFrom = recorded(wav), desk::sleepFor(1.0), quietTo = recorded(wav);
 
     // Still a synth: every knob back to its default, the cables out, and a key sounds.
     for (int id = KNOB_TUNE; id <= KNOB_GAIN; id++) s.approach(s.at(id)), s.down(3), s.wait(0.15), s.up(3), s.wait(0.05);
     s.approach(s.at(KEY_FIRST + 9)), s.down(1), s.wait(0.6), s.run(d);
     long playing = recorded(wav);
-    s.up(1), s.run(d);
-    desk::sleepFor(0.3);
-    desk::stopRecording(rec);
+    s.up(1), s.run(d), desk::sleepFor(0.3), desk::stopRecording(rec);
 
     EXPECT_EQ(desk::closeMirl(d, m, 60), 0);
     std::string said = desk::readFile(m.proc.outFile);
@@ -189,10 +175,7 @@ TEST(Storm, ThousandsOfMouseActionsLeaveNoReportNoStuckNoteAndACleanExit)
     for (long i = playing - RATE / 4; i < playing && i < (long)x.size(); i++) played = std::max(played, std::fabs(x[(size_t)i]));
     EXPECT_GT(played, 0.02f) << "a key still plays after the storm";
     std::printf("%d mouse actions\n", s.actions);
-    if (!HasFailure()) {  // a failed storm's recording is kept to listen to
-        for (const std::string &f : {wav, wav + ".log"}) std::remove(f.c_str());
-        rmdir(wav.substr(0, wav.rfind('/')).c_str());
-    }
+    if (!HasFailure()) std::filesystem::remove_all(std::filesystem::path(wav).parent_path());  // else kept to listen to
     desk::stopSound(sound);
     desk::stopDisplay(d);
 }
