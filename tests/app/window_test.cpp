@@ -20,8 +20,7 @@ TEST(AppWindow, SizeFollowsTheMonitorAndTheSmallOption)
         desk::Mirl m = desk::startMirl(d, {}, c.args);
         EXPECT_TRUE(m.ok && m.window.width == c.side && m.window.height == c.side) << what << ": " << m.window.width;
         EXPECT_TRUE(m.ok && desk::closeMirl(d, m) == 0) << what << ": closing the window ends the program with 0";
-        desk::stop(m.proc);
-        desk::stopDisplay(d);
+        desk::stop(m.proc), desk::stopDisplay(d);
     }
 }
 
@@ -33,8 +32,7 @@ TEST(AppWindow, EscapeHeldForAFewFramesEndsTheProgramCleanly)
     desk::mouseMove(d, m.window, 400, 400);
     desk::holdKey(d, "Escape", 0.25);
     EXPECT_TRUE(desk::waitExit(m.proc, 10) && m.proc.exitCode == 0) << m.proc.exitCode;
-    desk::stop(m.proc);
-    desk::stopDisplay(d);
+    desk::stop(m.proc), desk::stopDisplay(d);
 }
 
 // Xvfb keeps no copy of a window's pixels: unmapped and mapped again, the
@@ -50,8 +48,7 @@ TEST(AppWindow, ContentComesBackAfterTheWindowIsUnmappedAndMapped)
     std::vector<uint32_t> before = desk::screenshot(d, m.window);
     std::string id = std::to_string(m.window.id);
     for (int round = 0; round < 2; round++) {
-        desk::run({"xdotool", "windowunmap", "--sync", id}, {d.env()});
-        desk::run({"xdotool", "windowmap", "--sync", id}, {d.env()});
+        desk::run({"xdotool", "windowunmap", "--sync", id, "windowmap", "--sync", id}, {d.env()});
         desk::sleepFor(0.5);
         EXPECT_TRUE(desk::screenshot(d, m.window) == before) << "round " << round;
     }
@@ -77,8 +74,7 @@ TEST(AppSound, PlaysAStreamIntoTheSoundServerAndListsMidiDevicesAtOnce)
     EXPECT_EQ(desk::closeMirl(d, m), 0);
     std::string all = desk::readFile(m.proc.outFile);
     EXPECT_TRUE(all.find(heading) == all.rfind(heading) && all.find("Midi device init") == std::string::npos) << all;
-    desk::stopSound(s);
-    desk::stopDisplay(d);
+    desk::stopSound(s), desk::stopDisplay(d);
 }
 
 }  // namespace

@@ -23,11 +23,8 @@ struct Window : ::testing::Environment {
     {
         if (chdir(desk::sourceDir().c_str()) != 0) std::abort();   // graphics/ is found from here
         display = desk::startDisplay(1024, 1024);
-        setenv("DISPLAY", display.name().c_str(), 1);
-        SetTraceLogLevel(LOG_WARNING);
-        SetConfigFlags(FLAG_WINDOW_HIDDEN);
-        InitWindow(800, 800, "assets test");
-        loadSceneAssets();
+        setenv("DISPLAY", display.name().c_str(), 1), SetTraceLogLevel(LOG_WARNING), SetConfigFlags(FLAG_WINDOW_HIDDEN);
+        InitWindow(800, 800, "assets test"), loadSceneAssets();
     }
     // The window stays open until the process ends: closing it unloads the
     // GL driver, which would leave its own allocations looking leaked.
@@ -64,16 +61,9 @@ TEST(Assets, OutlinePassDarkensEdgesOnly)
     // A pale picture with a mid-grey block, and a copy with the outline pass
     // drawn over it: the block's rim darkens, flat areas stay as they were.
     RenderTexture2D pic = LoadRenderTexture(200, 200), lined = LoadRenderTexture(200, 200);
-    BeginTextureMode(pic);
-    ClearBackground({245, 245, 245, 255});
-    DrawRectangle(60, 60, 80, 80, {150, 170, 140, 255});
-    EndTextureMode();
-    BeginTextureMode(lined);
-    DrawTextureRec(pic.texture, {0, 0, 200, 200}, {0, 0}, WHITE);
-    BeginShaderMode(outlineShader);
-    DrawTextureRec(pic.texture, {0, 0, 200, 200}, {0, 0}, WHITE);
-    EndShaderMode();
-    EndTextureMode();
+    BeginTextureMode(pic), ClearBackground({245, 245, 245, 255}), DrawRectangle(60, 60, 80, 80, {150, 170, 140, 255});
+    EndTextureMode(), BeginTextureMode(lined), DrawTextureRec(pic.texture, {0, 0, 200, 200}, {0, 0}, WHITE);
+    BeginShaderMode(outlineShader), DrawTextureRec(pic.texture, {0, 0, 200, 200}, {0, 0}, WHITE), EndShaderMode(), EndTextureMode();
     Image a = LoadImageFromTexture(pic.texture), b = LoadImageFromTexture(lined.texture);
     for (Vector2 p : {Vector2{20, 20}, Vector2{100, 100}, Vector2{180, 100}})
         EXPECT_EQ(ColorToInt(GetImageColor(a, p.x, p.y)) | 0xff, ColorToInt(GetImageColor(b, p.x, p.y)) | 0xff) << p.x << "," << p.y;

@@ -57,13 +57,11 @@ TEST(Picking, ControlsNearestBoxesAndTheTable)
     for (Vector2 p : {screenOf({-7.5f, 0, 1}), screenOf({-11, 0, 0}), Vector2{3, 3}}) EXPECT_EQ(pickControlAt(p), -1);
     // A flat box under a tall one: the tall one is met first, whichever has the lower id.
     BoundingBox flat = {{-1, 0, -1}, {1, 0.2f, 1}}, tall = {{-0.5f, 0, -0.5f}, {0.5f, 3, 0.5f}};
-    Vector2 above = screenOf({0, 3, 0});
-    t[2].bounds = flat, t[40].bounds = tall;
-    EXPECT_EQ(pickControlAt(above), 40);
-    t[2].bounds = tall, t[40].bounds = flat;
-    EXPECT_EQ(pickControlAt(above), 2);
-    t[40].bounds = tall;  // a tie keeps the lower id
-    EXPECT_EQ(pickControlAt(above), 2);
+    const struct { BoundingBox low, high; int want; } overlaps[] = {{flat, tall, 40}, {tall, flat, 2}, {tall, tall, 2}};  // a tie keeps the lower id
+    for (auto o : overlaps) {
+        t[2].bounds = o.low, t[40].bounds = o.high;
+        EXPECT_EQ(pickControlAt(screenOf({0, 3, 0})), o.want);
+    }
     EXPECT_LE(Vector3Distance(pickTablePoint(screenOf({2, 0, 1})), {2, 0, 1}), 1e-3f);
     EXPECT_EQ(Vector3Length(pickTablePoint({400, -20000})), 0) << "above the horizon";
 }
@@ -86,8 +84,7 @@ void pull(int from, int to) { press(from), hover(-1), release(to); }
 std::vector<int> drainNotes()  // status, note, velocity, ...
 {
     std::vector<int> out;
-    int ts, st, d1, d2;
-    while (midiNextEvent(&ts, &st, &d1, &d2)) out.insert(out.end(), {st, d1, d2});
+    for (int ts, st, d1, d2; midiNextEvent(&ts, &st, &d1, &d2);) out.insert(out.end(), {st, d1, d2});
     return out;
 }
 int liveCables() { return (int)std::count_if(cableTable(), cableTable() + cableCapacity(), [](const Cable &c) { return c.inUse; }); }
@@ -107,10 +104,9 @@ TEST_F(InputMachine, KnobDragClampsWithoutStoringOvershoot)
     EXPECT_NEAR(cut.value, 1.0f, 1e-6f) << "250 pixels up from the middle";
     hover(-1, -400), hover(-1, 1);
     EXPECT_EQ(cut.value, 1.0f - 0.002f) << "the first pixel down turns it at once";
-    release(-1, {700, 20});
+    release(-1, {700, 20}), rightClick(KNOB_CUTOFF);
     EXPECT_TRUE(hides == 1 && shows == 1 && shownAt[0] == 123 && shownAt[1] == 456) << "the pointer hid and comes back";
-    rightClick(KNOB_CUTOFF);
-    EXPECT_EQ(cut.value, 0.5f);
+    EXPECT_EQ(cut.value, 0.5f) << "reset by a right click";
 }
 
 TEST_F(InputMachine, CableRules)
@@ -122,8 +118,7 @@ TEST_F(InputMachine, CableRules)
     EXPECT_EQ(liveCables(), 0);
     pull(JACK_FOLD_IN, LFO);  // from the input: stored output first
     EXPECT_TRUE(cableIs(0, LFO, JACK_FOLD_IN));
-    pull(ENV, JACK_FOLD_IN);  // the input is taken
-    pull(LFO, JACK_FOLD_IN);  // the same pair again
+    pull(ENV, JACK_FOLD_IN), pull(LFO, JACK_FOLD_IN);  // the input is taken; the same pair again
     EXPECT_EQ(liveCables(), 1);
     for (int in = JACK_SHAPE_IN; in <= JACK_RES_IN; in++) pull(LFO, in);
     snapshotParams();
@@ -131,9 +126,8 @@ TEST_F(InputMachine, CableRules)
     for (int src : {r.foldSource, r.shapeSource, r.tuneSource, r.cutoffSource, r.resonanceSource}) EXPECT_EQ(src, LFO);
     rightClick(JACK_TUNE_IN);  // only its cable; the lowest free slot is taken next
     EXPECT_EQ(liveCables(), 4);
-    pull(JACK_TUNE_IN, ENV);
+    pull(JACK_TUNE_IN, ENV), rightClick(LFO);
     EXPECT_TRUE(cableIs(2, ENV, JACK_TUNE_IN));
-    rightClick(LFO);
     connectJacks(-1, JACK_FOLD_IN), connectJacks(LFO, CONTROL_COUNT), disconnectJack(-1), disconnectJack(CONTROL_COUNT);  // not jacks
     EXPECT_EQ(liveCables(), 1);
 }
@@ -146,9 +140,7 @@ TEST_F(InputMachine, RightClickDuringAnyDragChangesOnlyHelpMode)
         float turned = controlTable()[KNOB_CUTOFF].value;
         drainNotes();
         for (int at : {(int)KNOB_CUTOFF, (int)JACK_LFO_OUT, (int)JACK_SHAPE_IN}) rightClick(at);
-        EXPECT_EQ(controlTable()[KNOB_CUTOFF].value, turned);
-        EXPECT_EQ(liveCables(), 1);
-        EXPECT_TRUE(drainNotes().empty());
+        EXPECT_TRUE(controlTable()[KNOB_CUTOFF].value == turned && liveCables() == 1 && drainNotes().empty()) << held;
         EXPECT_EQ(std::max({inputState()->draggedKnob, inputState()->draggedJack, inputState()->heldKey}), held) << "still held";
         release(-1);
     }
@@ -172,10 +164,8 @@ TEST_F(InputMachine, KeysPostNotesAndGlide)
 TEST_F(InputMachine, IconsAnswerOnlyWhereNoControlIs)
 {
     Vector2 midi = {midiIconPos.x + 5, midiIconPos.y + 5}, help = helpIconPos;
-    press(-1, midi);
-    EXPECT_EQ(deviceSteps, 1);
-    press(-1, help);
-    EXPECT_TRUE(inputState()->helpMode);
+    press(-1, midi), press(-1, help);
+    EXPECT_TRUE(deviceSteps == 1 && inputState()->helpMode);
     // Just outside the squares, or with a control under the pointer: no answer.
     for (auto [pick, at] : {std::pair{-1, Vector2{help.x + 32, help.y}}, {-1, {midi.x - 5, midi.y - 6}}, {5, help}, {5, midi}}) {
         press(pick, at), release(-1);
