@@ -29,8 +29,7 @@ TEST(AppWindow, EscapeHeldForAFewFramesEndsTheProgramCleanly)
     desk::Display d = desk::startDisplay(1280, 1024);
     desk::Mirl m = desk::startMirl(d, {});
     ASSERT_TRUE(m.ok);
-    desk::mouseMove(d, m.window, 400, 400);
-    desk::holdKey(d, "Escape", 0.25);
+    desk::mouseMove(d, m.window, 400, 400), desk::holdKey(d, "Escape", 0.25);
     EXPECT_TRUE(desk::waitExit(m.proc, 10) && m.proc.exitCode == 0) << m.proc.exitCode;
     desk::stop(m.proc), desk::stopDisplay(d);
 }
@@ -48,8 +47,7 @@ TEST(AppWindow, ContentComesBackAfterTheWindowIsUnmappedAndMapped)
     std::vector<uint32_t> before = desk::screenshot(d, m.window);
     std::string id = std::to_string(m.window.id);
     for (int round = 0; round < 2; round++) {
-        desk::run({"xdotool", "windowunmap", "--sync", id, "windowmap", "--sync", id}, {d.env()});
-        desk::sleepFor(0.5);
+        desk::run({"xdotool", "windowunmap", "--sync", id, "windowmap", "--sync", id}, {d.env()}), desk::sleepFor(0.5);
         EXPECT_TRUE(desk::screenshot(d, m.window) == before) << "round " << round;
     }
     EXPECT_EQ(desk::closeMirl(d, m), 0);

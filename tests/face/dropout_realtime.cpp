@@ -40,10 +40,7 @@ TEST(SoundUnderLoad, HeldNoteHasNoDropoutsWhileTheFaceIsRedrawn)
     });
     // Keep the played face moving too: the pointer wanders inside the held key.
     for (int i = 0; i < 100; i++, desk::sleepFor(0.1)) desk::mouseMove(played, mirl.window, (int)key.x + (i % 2 ? 3 : -3), (int)key.y + 12);
-    desk::mouseUp(played, 1);
-    done = true;
-    toggler.join();
-    desk::sleepFor(0.3), desk::stopRecording(rec);
+    desk::mouseUp(played, 1), done = true, toggler.join(), desk::sleepFor(0.3), desk::stopRecording(rec);
 
     std::vector<float> x = desk::readWav(wav);
     ASSERT_GT(x.size(), 44100u * 9);
@@ -55,9 +52,7 @@ TEST(SoundUnderLoad, HeldNoteHasNoDropoutsWhileTheFaceIsRedrawn)
     // never stops: a dropout shows as a run of exact silence.
     size_t run = 0, longest = 0, dropouts = 0;
     for (size_t i = first + 44100 / 2; i < last - 44100 / 2; i++) {
-        run = x[i] == 0.0f ? run + 1 : 0;
-        dropouts += run == 64;
-        longest = std::max(longest, run);
+        run = x[i] == 0.0f ? run + 1 : 0, dropouts += run == 64, longest = std::max(longest, run);
     }
     std::printf("held note: %.2f s, %zu dropouts, longest silent run %zu samples\n", (last - first) / 44100.0, dropouts, longest);
     EXPECT_LT(longest, 64u) << dropouts << " dropouts";

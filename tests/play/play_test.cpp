@@ -65,10 +65,9 @@ Wave readStereo(const std::string &path)
 TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
 {
     desk::Display d = desk::startDisplay(1280, 1024);
-    ASSERT_GE(d.number, 0) << "no X server";
     desk::Sound sound = desk::startSound();
     desk::Mirl m = desk::startMirl(d, sound.env());
-    ASSERT_TRUE(m.ok && m.window.width == 800);
+    ASSERT_TRUE(d.number >= 0 && m.ok && m.window.width == 800);
     std::string dir = desk::tempDir("play");
     auto moveTo = [&](int id) {
         // A key on its front, clear of the black keys; the small approach first
@@ -111,8 +110,7 @@ TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
     EXPECT_NEAR(p[p.size() / 2], 100.0, 0.05) << "a run in the middle of the held note";
     double held = rms(a, RATE * 7 / 10, RATE * 8 / 10), level;
     int falling = 0;
-    for (size_t i = RATE * 9 / 10; i + 2205 <= a.size(); i += 2205)
-        falling += (level = rms(a, i, i + 2205)) > 0.1 * held && level < 0.8 * held;
+    for (size_t i = RATE * 9 / 10; i + 2205 <= a.size(); i += 2205) falling += (level = rms(a, i, i + 2205)) > 0.1 * held && level < 0.8 * held;
     EXPECT_GE(falling, 4) << "a fade of at least 0.2 s";
     EXPECT_LT(rms(a, a.size() - 4410, a.size()), 1e-4) << "and then silence";
 
@@ -129,10 +127,8 @@ TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
     // The LFO patched into the Tune input swings the pitch; a right click on its jack stops it.
     moveTo(JACK_LFO_OUT), button(1, true), moveTo(JACK_TUNE_IN), button(1, false);
     EXPECT_GT(spread(localPeriods(playA(1.0, 1.2), RATE / 20, RATE * 9 / 10)), 2.5);
-    rightClick(JACK_LFO_OUT);
-    p = localPeriods(playA(1.0, 0.1), RATE / 20, RATE * 9 / 10);
-    EXPECT_LT(spread(p), 0.5);
-    EXPECT_NEAR(p[p.size() / 2], 100.0, 0.05);
+    rightClick(JACK_LFO_OUT), p = localPeriods(playA(1.0, 0.1), RATE / 20, RATE * 9 / 10);
+    EXPECT_TRUE(spread(p) < 0.5 && std::fabs(p[p.size() / 2] - 100) < 0.05) << spread(p) << " " << p[p.size() / 2];
 
     // Quick clicks: a key tap sounds and ends, a right click resets a turned knob, the help icon tints the face.
     a = playA(0, 1.5);

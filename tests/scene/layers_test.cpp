@@ -56,8 +56,7 @@ enum { LEFT_DOWN = 1, RIGHT_DOWN = 2, LEFT_UP = 4 };
 void input(Vector2 at, int buttons = 0, Vector2 delta = {0, 0})
 {
     SetMousePosition((int)at.x, (int)at.y);
-    stepInput(MouseFrame{delta, at, (buttons & LEFT_DOWN) != 0, (buttons & RIGHT_DOWN) != 0, (buttons & LEFT_UP) != 0},
-              hooks);
+    stepInput(MouseFrame{delta, at, (buttons & LEFT_DOWN) > 0, (buttons & RIGHT_DOWN) > 0, (buttons & LEFT_UP) > 0}, hooks);
 }
 void click(Vector2 at) { input(at, LEFT_DOWN), input(at, LEFT_UP); }
 
@@ -132,26 +131,19 @@ TEST(Layers, CachedFramesEqualFullRedrawsThroughASession)
     Vector2 cutoff = at(KNOB_CUTOFF), empty = {side - 60.0f, side - 150.0f}, help = {helpIconPos.x + 16, helpIconPos.y + 16};
     input(cutoff, LEFT_DOWN), check("knob grabbed");
     for (int i = 0; i < 3; i++) input(cutoff, 0, Vector2{0, -40}), check("knob turning");
-    input(cutoff, LEFT_UP), check("knob let go");
-    input(cutoff, RIGHT_DOWN), check("knob reset");
+    input(cutoff, LEFT_UP), check("knob let go"), input(cutoff, RIGHT_DOWN), check("knob reset");
 
     // A key held, glided onto its neighbour and across to empty table, let go.
     const int A = KEY_FIRST + 9;
-    input(at(A), LEFT_DOWN), check("key held");
-    input(at(A + 1)), check("glided to the next key");
-    input(empty), check("glided off the keys");
-    input(empty, LEFT_UP), check("key let go");
+    input(at(A), LEFT_DOWN), check("key held"), input(at(A + 1)), check("glided to the next key");
+    input(empty), check("glided off the keys"), input(empty, LEFT_UP), check("key let go");
 
     // Cables: pulled across the table and patched, pulled and dropped, removed.
-    input(at(JACK_LFO_OUT), LEFT_DOWN), check("cable grabbed");
-    input(Vector2{side / 2.0f, side / 2.0f}), check("cable pulled");
-    input(at(JACK_CUTOFF_IN)), check("cable over the input");
-    input(at(JACK_CUTOFF_IN), LEFT_UP), check("cable patched");
-    input(at(JACK_ENV_OUT), LEFT_DOWN), input(at(JACK_FOLD_IN)), input(at(JACK_FOLD_IN), LEFT_UP);
-    check("second cable patched");
+    input(at(JACK_LFO_OUT), LEFT_DOWN), check("cable grabbed"), input(Vector2{side / 2.0f, side / 2.0f}), check("pulled");
+    input(at(JACK_CUTOFF_IN)), check("cable over the input"), input(at(JACK_CUTOFF_IN), LEFT_UP), check("cable patched");
+    input(at(JACK_ENV_OUT), LEFT_DOWN), input(at(JACK_FOLD_IN)), input(at(JACK_FOLD_IN), LEFT_UP), check("second cable");
     input(at(JACK_LFO_OUT), LEFT_DOWN), input(empty), check("third cable pulled");
-    input(empty, LEFT_UP), check("third cable dropped on the table");
-    input(at(JACK_CUTOFF_IN), RIGHT_DOWN), check("first cable removed");
+    input(empty, LEFT_UP), check("third cable dropped"), input(at(JACK_CUTOFF_IN), RIGHT_DOWN), check("first cable removed");
 
     // Help mode over every kind of control, moving within one and onto the next.
     click(help), check("help on");
@@ -168,8 +160,7 @@ TEST(Layers, CachedFramesEqualFullRedrawsThroughASession)
     click(help), check("help on again"), click(empty);
 
     // MIDI notes move the scope and nothing else; a held key shows with it.
-    midiPostNote(0x90, 60, 100), play(), check("a MIDI note sounding");
-    play(), check("still sounding");
+    midiPostNote(0x90, 60, 100), play(), check("a MIDI note sounding"), play(), check("still sounding");
     // A cable held with its plug across the scope's left edge, where what lies
     // over the scope meets what lies beside it, while the trace moves.
     Vector2 edge = {(side - SCOPE_SIZE) / 2.0f - 1, 90};
@@ -191,8 +182,7 @@ TEST(Layers, CachedFramesEqualFullRedrawsThroughASession)
 // line at y 70, so a sound swinging up shows above the line and down below it.
 TEST(Layers, ScopeTraceFollowsTheOutputsSignAndScale)
 {
-    disconnectJack(JACK_LFO_OUT), disconnectJack(JACK_ENV_OUT), resetInput();
-    midiPostNote(0x90, 69, 127);
+    disconnectJack(JACK_LFO_OUT), disconnectJack(JACK_ENV_OUT), resetInput(), midiPostNote(0x90, 69, 127);
     play(4000, 1);  // one frame a call: the scope holds 400 frames in a row, four periods of A
     drawFrame(), midiPostNote(0x80, 69, 0);
     std::vector<uint32_t> px = windowPixels();

@@ -97,8 +97,7 @@ struct InputMachine : ::testing::Test {
 TEST_F(InputMachine, KnobDragClampsWithoutStoringOvershoot)
 {
     Control &cut = controlTable()[KNOB_CUTOFF];
-    press(KNOB_CUTOFF, {123.7f, 456.2f});
-    hover(-1, -100), hover(-1, -149);
+    press(KNOB_CUTOFF, {123.7f, 456.2f}), hover(-1, -100), hover(-1, -149);
     EXPECT_LT(cut.value, 1.0f);
     hover(-1, -1);
     EXPECT_NEAR(cut.value, 1.0f, 1e-6f) << "250 pixels up from the middle";
