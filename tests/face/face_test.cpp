@@ -132,8 +132,8 @@ TEST(FaceDrawing, KnobTurnsClockwiseUpAndAHeldKeyDipsWithoutItsOutline)
     };
     f.move(key), f.button(1, true);
     Shot held = f.shot();
-    f.button(1, false);
     int kx = (int)key.x, ky = (int)key.y;
+    f.button(1, false);
     EXPECT_GE(lastWhiteRow(held), lastWhiteRow(before) + 4) << "the front of the key goes down";
     EXPECT_GT(before.count(kx - 3, ky + 40, kx + 4, ky + 120, black), 5) << "the outline at rest";
     EXPECT_EQ(held.count(kx - 3, ky + 40, kx + 4, ky + 120, black), 0) << "no outline while held";

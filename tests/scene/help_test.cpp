@@ -9,12 +9,8 @@ namespace {
 uint64_t hashOf(const HelpEntry &e)  // FNV-1a over the title, its terminator and the text
 {
     uint64_t h = 0xcbf29ce484222325ull;
-    for (const char *s : {e.title, e.text}) {
-        for (const char *c = s;; c++) {
-            h = (h ^ (unsigned char)*c) * 0x100000001b3ull;
-            if (!*c) break;
-        }
-    }
+    for (const char *s : {e.title, e.text})
+        for (const char *c = s; c == s || c[-1]; c++) h = (h ^ (unsigned char)*c) * 0x100000001b3ull;
     return h;
 }
 

@@ -47,19 +47,11 @@ struct Storm {
     Vector2 anywhere() { return Vector2{(float)r.below(w.width), (float)r.below(w.height)}; }
     Vector2 icon(bool midi) { return Vector2{(midi ? 64.0f : 24.0f) + r.below(9) - 4, w.height - 22.0f}; }
     Vector2 outside() { return Vector2{r.chance(50) ? -1.0f - r.below(w.x > 0 ? w.x : 1) : w.width + r.below(200), r.below(w.height + 100) - 50.0f}; }
-    // Where a pulled cable is let go: each kind of target in turn.
+    // Where a pulled cable is let go: a jack (its own too), another control, an icon, outside, anywhere.
     Vector2 cableTarget(int from)
     {
-        switch (r.below(9)) {
-        case 0: return at(r.chance(50) ? JACK_LFO_OUT : JACK_ENV_OUT);
-        case 1: return at(JACK_FOLD_IN + r.below(5));
-        case 2: return at(from);
-        case 3: return at(knob());
-        case 4: return at(key());
-        case 5: return icon(r.chance(50));
-        case 6: return outside();
-        default: return anywhere();
-        }
+        int k = r.below(9);
+        return k < 3 ? at(k == 2 ? from : jack()) : k < 5 ? at(control()) : k == 5 ? icon(r.chance(50)) : k == 6 ? outside() : anywhere();
     }
 
     // One gesture of the given kind (0 to 9), or of a random kind.
