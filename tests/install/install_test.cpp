@@ -64,9 +64,11 @@ void expectFiles(const std::string &root, const std::string &prefix)
     EXPECT_EQ(got.size(), want.size()) << "files beyond the expected ones";
 }
 
-TEST(Install, IntoAPrefixEveryFileInPlaceAndTheFaceFromAnEmptyFolder)
+// Installed into a prefix and unpacked from the Debian package, started from an empty folder.
+TEST(Install, PrefixAndPackageHoldEveryFileAndShowTheSameFace)
 {
-    std::string prefix = desk::tempDir("install-prefix"), empty = desk::tempDir("install-empty");
+    std::string prefix = desk::tempDir("install-prefix"), empty = desk::tempDir("install-empty"), out = desk::tempDir("install-deb");
+    std::vector<uint32_t> fromSource = face(desk::mirlPath(), desk::sourceDir());
     ASSERT_EQ(run({"cmake", "--install", MIRL_BINARY_DIR, "--prefix", prefix}), 0);
     expectFiles(prefix, "");
     EXPECT_EQ(run({"desktop-file-validate", prefix + "/share/applications/mirl.desktop"}), 0);
@@ -74,31 +76,22 @@ TEST(Install, IntoAPrefixEveryFileInPlaceAndTheFaceFromAnEmptyFolder)
     EXPECT_TRUE(icon.substr(1, 3) == "PNG" && icon.substr(16, 8) == std::string("\0\0\1\0\0\0\1\0", 8)) << "a 256 x 256 PNG";
     for (const char *page : {"mirl.1", "mirl-render.1"})
         EXPECT_NE(desk::readFile(prefix + "/share/man/man1/" + page).find(".SH EXAMPLE"), std::string::npos) << page;
-    std::vector<uint32_t> installed = face(prefix + "/bin/mirl", empty);
-    EXPECT_TRUE(!installed.empty() && installed == face(desk::mirlPath(), desk::sourceDir())) << "the installed program draws another face";
+    EXPECT_TRUE(!fromSource.empty() && face(prefix + "/bin/mirl", empty) == fromSource) << "the installed program draws another face";
     EXPECT_TRUE(fs::is_empty(empty)) << "nothing is written where it was started";
-    fs::remove_all(prefix), fs::remove_all(empty);
-}
 
-TEST(Install, DebianPackageNamesItsLibrariesAndItsProgramShowsTheFace)
-{
-    std::string out = desk::tempDir("install-deb"), arch, version, depends;
+    std::string arch, version, depends;
     ASSERT_EQ(run({"cpack", "-G", "DEB", "--config", MIRL_BINARY_DIR "/CPackConfig.cmake", "-B", out}), 0);
     run({"dpkg", "--print-architecture"}, &arch);
     run({"sh", "-c", "grep -o 'CPACK_PACKAGE_VERSION \"[^\"]*' " MIRL_BINARY_DIR "/CPackConfig.cmake | cut -d'\"' -f2"}, &version);
     std::string deb = out + "/mirl_" + version + "_" + arch + ".deb";
-    ASSERT_TRUE(fs::exists(deb)) << deb;
     // The libraries the binaries link, found by dpkg-shlibdeps, and the GL one GLFW opens itself.
     run({"dpkg-deb", "-f", deb, "Depends"}, &depends);
     for (const char *lib : {"libportmidi0", "libsndfile1", "libsmf0", "libx11-6", "libstdc++6", "libgl1"})
         EXPECT_NE(depends.find(lib), std::string::npos) << lib << " in " << depends;
-    std::string root = out + "/root", empty = out + "/empty";
-    fs::create_directories(empty);
-    ASSERT_EQ(run({"dpkg-deb", "-x", deb, root}), 0);
-    expectFiles(root, "usr/");
-    std::vector<uint32_t> packaged = face(root + "/usr/bin/mirl", empty);
-    EXPECT_TRUE(!packaged.empty() && packaged == face(desk::mirlPath(), desk::sourceDir())) << "the packaged program draws another face";
-    fs::remove_all(out);
+    ASSERT_EQ(run({"dpkg-deb", "-x", deb, out + "/root"}), 0) << deb;
+    expectFiles(out + "/root", "usr/");
+    EXPECT_TRUE(face(out + "/root/usr/bin/mirl", empty) == fromSource) << "the packaged program draws another face";
+    fs::remove_all(prefix), fs::remove_all(empty), fs::remove_all(out);
 }
 
 }  // namespace

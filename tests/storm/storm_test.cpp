@@ -66,8 +66,7 @@ struct Storm {
                 by(r.below(21) - 10, r.below(121) - 60), wait(0.03);
                 if (r.chance(10)) down(3), up(3);
             }
-            up(1), pause();
-            break;
+            up(1), pause(); break;
         case 3: case 4: {  // pull a cable from a jack to some target, on a wandering path
             int from = jack();
             approach(at(from)), down(1), pause();
@@ -82,12 +81,10 @@ struct Storm {
                 to(r.chance(85) ? at(key()) : at(knob())), pause();
                 if (r.chance(10)) down(3), up(3);
             }
-            up(1), pause();
-            break;
+            up(1), pause(); break;
         case 7:  // press on something, let go outside the window, come back
             approach(at(chosen || r.chance(50) ? key() : control())), down(1), pause();
-            to(outside()), wait(0.04), up(1), pause(), to(anywhere()), pause();
-            break;
+            to(outside()), wait(0.04), up(1), pause(), to(anywhere()), pause(); break;
         case 8:  // help on, read a few tooltips, maybe the MIDI icon
             approach(icon(false)), down(1), pause(), up(1), wait(0.04);
             for (int i = r.below(4); i > 0; i--) to(at(control())), wait(0.04);
