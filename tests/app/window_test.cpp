@@ -2,7 +2,7 @@
 // user does, coming back after an unmap, its stream on a real sound server and
 // its device list on standard output.
 #include <gtest/gtest.h>
-#include "tests/support/desktop.h"
+#include "tests/face/driver.h"
 
 namespace {
 
@@ -13,25 +13,21 @@ TEST(AppWindow, SizeFollowsTheMonitorAndTheSmallOption)
         {1280, 1024, {"-small"}, 600}, {1920, 800, {"-small"}, 600}, {1280, 1024, {"-Small"}, 800},
         {1280, 1024, {"--small"}, 800}, {1280, 1024, {"-smallx"}, 800}, {1280, 1024, {"x", "-small"}, 800}};
     for (const auto &c : cases) {
-        std::string what = std::to_string(c.screenW) + "x" + std::to_string(c.screenH);
-        for (const std::string &a : c.args) what += " " + a;
         desk::Display d = desk::startDisplay(c.screenW, c.screenH);
-        ASSERT_GE(d.number, 0) << "no X server";
         desk::Mirl m = desk::startMirl(d, {}, c.args);
-        EXPECT_TRUE(m.ok && m.window.width == c.side && m.window.height == c.side) << what << ": " << m.window.width;
-        EXPECT_TRUE(m.ok && desk::closeMirl(d, m) == 0) << what << ": closing the window ends the program with 0";
+        EXPECT_TRUE(m.ok && m.window.width == c.side && m.window.height == c.side) << "case " << &c - cases << ": " << m.window.width;
+        EXPECT_TRUE(m.ok && desk::closeMirl(d, m) == 0) << "case " << &c - cases << ": closing the window ends the program with 0";
         desk::stop(m.proc), desk::stopDisplay(d);
     }
 }
 
 TEST(AppWindow, EscapeHeldForAFewFramesEndsTheProgramCleanly)
 {
-    desk::Display d = desk::startDisplay(1280, 1024);
-    desk::Mirl m = desk::startMirl(d, {});
-    ASSERT_TRUE(m.ok);
-    desk::mouseMove(d, m.window, 400, 400), desk::holdKey(d, "Escape", 0.25);
-    EXPECT_TRUE(desk::waitExit(m.proc, 10) && m.proc.exitCode == 0) << m.proc.exitCode;
-    desk::stop(m.proc), desk::stopDisplay(d);
+    Face f;
+    ASSERT_TRUE(f.mirl.ok);
+    f.move({400, 400}), desk::holdKey(f.display, "Escape", 0.25);
+    EXPECT_TRUE(desk::waitExit(f.mirl.proc, 10) && f.mirl.proc.exitCode == 0) << f.mirl.proc.exitCode;
+    f.mirl.ok = false;  // closed already
 }
 
 // Xvfb keeps no copy of a window's pixels: unmapped and mapped again, the
@@ -39,27 +35,23 @@ TEST(AppWindow, EscapeHeldForAFewFramesEndsTheProgramCleanly)
 // nothing on the face has changed. No sound server here: the face works without one.
 TEST(AppWindow, ContentComesBackAfterTheWindowIsUnmappedAndMapped)
 {
-    desk::Display d = desk::startDisplay(1280, 1024);
-    desk::Mirl m = desk::startMirl(d, {"PULSE_SERVER=unix:/nonexistent/native"});
-    ASSERT_TRUE(m.ok);
-    desk::mouseMove(d, m.window, m.window.width + 100, 10);  // the pointer off the window
-    desk::sleepFor(0.5);
-    std::vector<uint32_t> before = desk::screenshot(d, m.window);
-    std::string id = std::to_string(m.window.id);
+    Face f;
+    ASSERT_TRUE(f.mirl.ok);
+    f.move({f.side + 100.0f, 10});  // the pointer off the window
+    Shot before = f.shot(0.5);
+    std::string id = std::to_string(f.mirl.window.id);
     for (int round = 0; round < 2; round++) {
-        desk::run({"xdotool", "windowunmap", "--sync", id, "windowmap", "--sync", id}, {d.env()}), desk::sleepFor(0.5);
-        EXPECT_TRUE(desk::screenshot(d, m.window) == before) << "round " << round;
+        desk::run({"xdotool", "windowunmap", "--sync", id, "windowmap", "--sync", id}, {f.display.env()});
+        EXPECT_TRUE(f.shot(0.5).px == before.px) << "round " << round;
     }
-    EXPECT_EQ(desk::closeMirl(d, m), 0);
-    desk::stopDisplay(d);
 }
 
 TEST(AppSound, PlaysAStreamIntoTheSoundServerAndListsMidiDevicesAtOnce)
 {
     const std::string heading = "----------Midi input device list----------\n";
-    desk::Display d = desk::startDisplay(1280, 1024);
     desk::Sound s = desk::startSound();  // a working sound server prints nothing that would flush for us
-    desk::Mirl m = desk::startMirl(d, s.env());
+    Face f(false, s.env());
+    desk::Mirl &m = f.mirl;
     ASSERT_TRUE(m.ok);
     EXPECT_NE(desk::readFile(m.proc.outFile).find(heading), std::string::npos) << "not flushed at start-up";
     desk::sleepFor(0.5);
@@ -69,10 +61,10 @@ TEST(AppSound, PlaysAStreamIntoTheSoundServerAndListsMidiDevicesAtOnce)
     std::string inputs = desk::readFile(list);
     // raylib's device converts the mono float stream into the sink's own format.
     for (const char *what : {"Sink Input #", "float32le", "44100Hz"}) EXPECT_NE(inputs.find(what), std::string::npos) << inputs;
-    EXPECT_EQ(desk::closeMirl(d, m), 0);
+    EXPECT_EQ(desk::closeMirl(f.display, m), 0);
     std::string all = desk::readFile(m.proc.outFile);
     EXPECT_TRUE(all.find(heading) == all.rfind(heading) && all.find("Midi device init") == std::string::npos) << all;
-    desk::stopSound(s), desk::stopDisplay(d);
+    m.ok = false, desk::stopSound(s);
 }
 
 }  // namespace

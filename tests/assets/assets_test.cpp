@@ -70,8 +70,7 @@ TEST(Assets, MissingGraphicsStopTheProgramWithANamedList)
 {
     std::string dir = desk::tempDir("assets-missing");
     desk::Process p = desk::spawn({desk::mirlPath()}, {display.env()}, dir, dir + "/out.txt");
-    ASSERT_TRUE(desk::waitExit(p, 30));
-    EXPECT_EQ(p.exitCode, 1);
+    ASSERT_TRUE(desk::waitExit(p, 30) && p.exitCode == 1) << p.exitCode;
     std::string out = desk::readFile(dir + "/out.txt"), installed = fs::path(desk::mirlPath()).parent_path().parent_path().string();
     for (const char *name : {"graphics/knob.png", "graphics/mirl.png", "graphics/knob.glb", "graphics/key-end.glb",
                              "graphics/plug-inserted.glb", "graphics/sobel.fs", "folder that holds graphics/"})

@@ -31,9 +31,8 @@ std::vector<uint32_t> face(const std::string &exe, const std::string &cwd)
 {
     desk::Display d = desk::startDisplay(1280, 1024);
     std::string log = desk::tempDir("install-run") + "/out.txt";
-    desk::Mirl m;
-    m.proc = desk::spawn({exe}, {d.env(), "LIBGL_ALWAYS_SOFTWARE=1", "ASAN_OPTIONS=detect_leaks=0",
-                                 "PULSE_SERVER=unix:/nonexistent/native"}, cwd, log);
+    desk::Mirl m = {desk::spawn({exe}, {d.env(), "LIBGL_ALWAYS_SOFTWARE=1", "ASAN_OPTIONS=detect_leaks=0",
+                                        "PULSE_SERVER=unix:/nonexistent/native"}, cwd, log), {}, false};
     std::vector<uint32_t> pixels;
     if (desk::findWindow(d, "Mirl", 300, 30, &m.window)) {
         desk::sleepFor(0.5), desk::findWindow(d, "Mirl", 300, 5, &m.window);  // the window's final place
@@ -67,7 +66,8 @@ void expectFiles(const std::string &root, const std::string &prefix)
 // Installed into a prefix and unpacked from the Debian package, started from an empty folder.
 TEST(Install, PrefixAndPackageHoldEveryFileAndShowTheSameFace)
 {
-    std::string prefix = desk::tempDir("install-prefix"), empty = desk::tempDir("install-empty"), out = desk::tempDir("install-deb");
+    std::string prefix = desk::tempDir("install-prefix"), empty = desk::tempDir("install-empty"), out = desk::tempDir("install-deb"),
+                arch, version, depends;
     std::vector<uint32_t> fromSource = face(desk::mirlPath(), desk::sourceDir());
     ASSERT_EQ(run({"cmake", "--install", MIRL_BINARY_DIR, "--prefix", prefix}), 0);
     expectFiles(prefix, "");
@@ -79,7 +79,6 @@ TEST(Install, PrefixAndPackageHoldEveryFileAndShowTheSameFace)
     EXPECT_TRUE(!fromSource.empty() && face(prefix + "/bin/mirl", empty) == fromSource) << "the installed program draws another face";
     EXPECT_TRUE(fs::is_empty(empty)) << "nothing is written where it was started";
 
-    std::string arch, version, depends;
     ASSERT_EQ(run({"cpack", "-G", "DEB", "--config", MIRL_BINARY_DIR "/CPackConfig.cmake", "-B", out}), 0);
     run({"dpkg", "--print-architecture"}, &arch);
     run({"sh", "-c", "grep -o 'CPACK_PACKAGE_VERSION \"[^\"]*' " MIRL_BINARY_DIR "/CPackConfig.cmake | cut -d'\"' -f2"}, &version);

@@ -7,9 +7,9 @@
 #include <sndfile.h>
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <vector>
-#include "tests/support/desktop.h"
-#include "tests/support/face.h"
+#include "tests/face/driver.h"
 
 namespace {
 
@@ -18,9 +18,7 @@ using Wave = std::vector<float>;
 
 double rms(const Wave &x, size_t from, size_t to)
 {
-    double s = 0;
-    for (size_t i = from; i < to; i++) s += (double)x[i] * x[i];
-    return std::sqrt(s / (double)(to - from));
+    return std::sqrt(std::inner_product(x.begin() + from, x.begin() + to, x.begin() + from, 0.0) / (double)(to - from));
 }
 // Level of the sample-to-sample change over the level: how bright the sound is.
 double brightness(const Wave &x, size_t from, size_t to)
@@ -64,37 +62,20 @@ Wave readStereo(const std::string &path)
 
 TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
 {
-    desk::Display d = desk::startDisplay(1280, 1024);
-    desk::Sound sound = desk::startSound();
-    desk::Mirl m = desk::startMirl(d, sound.env());
-    ASSERT_TRUE(d.number >= 0 && m.ok && m.window.width == 800);
+    struct Server { desk::Sound s = desk::startSound(); ~Server() { desk::stopSound(s); } } sound;  // outlives the program
+    Face f(false, sound.s.env());
+    ASSERT_TRUE(f.mirl.ok && f.side == 800);
     std::string dir = desk::tempDir("play");
-    auto moveTo = [&](int id) {
-        // A key on its front, clear of the black keys; the small approach first
-        // gives the program fresh motion after a hidden-pointer drag.
-        Vector2 p = face::controlScreen(id, 800);
-        int x = (int)p.x, y = (int)p.y + (id >= KEY_FIRST ? 12 : 0);
-        desk::mouseMove(d, m.window, x + 3, y + 3), desk::sleepFor(0.05), desk::mouseMove(d, m.window, x, y), desk::sleepFor(0.1);
-    };
-    auto button = [&](int b, bool down) { down ? desk::mouseDown(d, b) : desk::mouseUp(d, b), desk::sleepFor(0.1); };
-    auto turn = [&](int id, int dy) {  // relative moves: the pointer is hidden while turning
-        moveTo(id), button(1, true);
-        for (int i = 0; i < std::abs(dy) / 20; i++, desk::sleepFor(0.04)) desk::mouseMoveBy(d, 0, dy > 0 ? 20 : -20);
-        button(1, false);
-    };
-    auto rightClick = [&](int id) { moveTo(id), button(3, true), button(3, false); };
-    // Press and release sent back to back by one xdotool call, within one frame.
-    auto quickClick = [&](int b) { desk::run({"xdotool", "mousedown", std::to_string(b), "mouseup", std::to_string(b)}, {d.env()}); };
     // Holds key A (note 69) for hold seconds and records until after seconds past the release.
     auto playA = [&](double hold, double after) {
         static int takes = 0;
         std::string wav = dir + "/take" + std::to_string(takes++) + ".wav";
         desk::Process rec = desk::spawn({"parec", "-d", "mirl.monitor", "--file-format=wav", "--format=float32le",
                                          "--channels=2", "--rate=44100", "--latency-msec=20", wav},
-                                        sound.env(), "", wav + ".log");
+                                        sound.s.env(), "", wav + ".log");
         for (int i = 0; i < 100 && desk::readFile(wav).size() < 8 * RATE / 10; i++) desk::sleepFor(0.05);
-        moveTo(KEY_FIRST + 9);
-        hold > 0 ? (button(1, true), desk::sleepFor(hold), button(1, false)) : quickClick(1);
+        f.move(f.at(KEY_FIRST + 9));
+        hold > 0 ? (f.button(1, true), desk::sleepFor(hold), f.button(1, false)) : f.quickClick(1);
         desk::sleepFor(after), desk::stopRecording(rec);
         Wave x = readStereo(wav);
         size_t on = 0;  // the first 10 ms that clearly sound
@@ -115,43 +96,32 @@ TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
     EXPECT_LT(rms(a, a.size() - 4410, a.size()), 1e-4) << "and then silence";
 
     // A bright sawtooth from the Shape knob; the Cutoff knob turned right down takes the edge off.
-    turn(KNOB_SHAPE, -400);
-    Vector2 shape = face::controlScreen(KNOB_SHAPE, 800);
+    f.turn(f.at(KNOB_SHAPE), -400);
     int px = -1, py = -1;  // the pointer, hidden while turning, comes back where the drag began
-    EXPECT_TRUE(desk::mouseLocation(d, m.window, &px, &py) && std::hypot(px - shape.x, py - shape.y) < 1.5);
+    EXPECT_TRUE(desk::mouseLocation(f.display, f.mirl.window, &px, &py) && std::hypot(px - f.at(KNOB_SHAPE).x, py - f.at(KNOB_SHAPE).y) < 1.5);
     double bright = brightness(playA(0.6, 1.2), RATE / 10, RATE / 2);
-    turn(KNOB_CUTOFF, 400);
+    f.turn(f.at(KNOB_CUTOFF), 400);
     EXPECT_LT(brightness(playA(0.6, 1.2), RATE / 10, RATE / 2), 0.5 * bright);
-    rightClick(KNOB_SHAPE), rightClick(KNOB_CUTOFF);
+    f.click(f.at(KNOB_SHAPE), 3), f.click(f.at(KNOB_CUTOFF), 3);
 
     // The LFO patched into the Tune input swings the pitch; a right click on its jack stops it.
-    moveTo(JACK_LFO_OUT), button(1, true), moveTo(JACK_TUNE_IN), button(1, false);
+    f.drag(f.at(JACK_LFO_OUT), f.at(JACK_TUNE_IN));
     EXPECT_GT(spread(localPeriods(playA(1.0, 1.2), RATE / 20, RATE * 9 / 10)), 2.5);
-    rightClick(JACK_LFO_OUT), p = localPeriods(playA(1.0, 0.1), RATE / 20, RATE * 9 / 10);
+    f.click(f.at(JACK_LFO_OUT), 3), p = localPeriods(playA(1.0, 0.1), RATE / 20, RATE * 9 / 10);
     EXPECT_TRUE(spread(p) < 0.5 && std::fabs(p[p.size() / 2] - 100) < 0.05) << spread(p) << " " << p[p.size() / 2];
 
     // Quick clicks: a key tap sounds and ends, a right click resets a turned knob, the help icon tints the face.
     a = playA(0, 1.5);
-    EXPECT_GT(rms(a, 0, 441), 0.01) << "the tap sounded";
-    EXPECT_LT(rms(a, a.size() - 4410, a.size()), 1e-4) << "and its note was released";
-    auto shot = [&] { return desk::sleepFor(0.4), desk::screenshot(d, m.window); };
-    auto changed = [](const std::vector<uint32_t> &a, const std::vector<uint32_t> &b, Vector2 c, int r) {
-        int n = 0;
-        for (int y = (int)c.y - r; y < (int)c.y + r; y++)
-            for (int x = (int)c.x - r; x < (int)c.x + r; x++) n += a[y * 800 + x] != b[y * 800 + x];
-        return n;
-    };
-    std::vector<uint32_t> before = shot();
-    Vector2 cutoff = face::controlScreen(KNOB_CUTOFF, 800);
-    turn(KNOB_CUTOFF, -100);
-    EXPECT_GT(changed(before, shot(), cutoff, 30), 20) << "the knob turned";
-    moveTo(KNOB_CUTOFF), quickClick(3);
-    EXPECT_EQ(changed(before, shot(), cutoff, 30), 0) << "a right click reset it";
-    desk::mouseMove(d, m.window, 24, 778), desk::sleepFor(0.15), quickClick(1);
-    EXPECT_GT(changed(before, shot(), {400, 400}, 400), 320000) << "help mode is on";
-
-    EXPECT_EQ(desk::closeMirl(d, m), 0);
-    desk::stopSound(sound), desk::stopDisplay(d);
+    EXPECT_TRUE(rms(a, 0, 441) > 0.01 && rms(a, a.size() - 4410, a.size()) < 1e-4) << "the tap sounded, and its note was released";
+    Shot before = f.shot();
+    Vector2 cutoff = f.at(KNOB_CUTOFF);
+    int x = (int)cutoff.x, y = (int)cutoff.y;
+    f.turn(cutoff, -100);
+    EXPECT_GT(f.shot().count(x - 30, y - 30, x + 30, y + 30, differ, &before), 20) << "the knob turned";
+    f.move(cutoff), f.quickClick(3);
+    EXPECT_EQ(f.shot().count(x - 30, y - 30, x + 30, y + 30, differ, &before), 0) << "a right click reset it";
+    f.move({24, 778}), f.quickClick(1);
+    EXPECT_GT(f.shot().count(0, 0, 800, 800, differ, &before), 320000) << "help mode is on";
 }
 
 }  // namespace

@@ -15,11 +15,10 @@ uint64_t hashOf(const HelpEntry &e)  // FNV-1a over the title, its terminator an
 }
 
 const uint64_t CONTROL_HELP[KEY_FIRST] = {
-    0xeb2a8412b74b088full, 0x86ee0f9f0780d522ull, 0x26900f4c35620553ull, 0x3f0f2d661755c8b0ull,
-    0xd383df8c9811fd06ull, 0xd6c3084cdfb163cdull, 0x095fd1ee454eb4e5ull, 0xff3f156ed902b558ull,
-    0x4e9600d683d2a3c8ull, 0x05c1bee86af38062ull, 0x934eb5a1ae8ed582ull, 0xf3832bce2d05110dull,
-    0x636d3949cb6066baull, 0xc194f30c93175967ull, 0xf681081ec5be7b20ull, 0x07416b2ec7a8230eull,
-    0xb6b1dfa4aed50becull, 0x3c5c11a8aa4b2d11ull, 0x9f66e35477a8a00full, 0x0b4fe23fc6ac9414ull,
+    0xeb2a8412b74b088full, 0x86ee0f9f0780d522ull, 0x26900f4c35620553ull, 0x3f0f2d661755c8b0ull, 0xd383df8c9811fd06ull,
+    0xd6c3084cdfb163cdull, 0x095fd1ee454eb4e5ull, 0xff3f156ed902b558ull, 0x4e9600d683d2a3c8ull, 0x05c1bee86af38062ull,
+    0x934eb5a1ae8ed582ull, 0xf3832bce2d05110dull, 0x636d3949cb6066baull, 0xc194f30c93175967ull, 0xf681081ec5be7b20ull,
+    0x07416b2ec7a8230eull, 0xb6b1dfa4aed50becull, 0x3c5c11a8aa4b2d11ull, 0x9f66e35477a8a00full, 0x0b4fe23fc6ac9414ull,
     0x42d234ed551bd3a5ull};
 const uint64_t KEY_HELP[12] = {  // C to B, the same in every octave
     0x02b3ccbe43218c78ull, 0xce13f134ddb06b27ull, 0xa204408c73594257ull, 0x0eb77ac564718e02ull,

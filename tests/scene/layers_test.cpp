@@ -174,8 +174,7 @@ TEST(Layers, CachedFramesEqualFullRedrawsThroughASession)
 TEST(Layers, ScopeTraceFollowsTheOutputsSignAndScale)
 {
     disconnectJack(JACK_LFO_OUT), disconnectJack(JACK_ENV_OUT), resetInput(), midiPostNote(0x90, 69, 127);
-    play(4000, 1);  // one frame a call: the scope holds 400 frames in a row, four periods of A
-    drawFrame(), midiPostNote(0x80, 69, 0);
+    play(4000, 1), drawFrame(), midiPostNote(0x80, 69, 0);  // one frame a call: 400 frames in a row, four periods of A
     std::vector<uint32_t> px = windowPixels();
     int x0 = (side - SCOPE_SIZE) / 2, oldest = scopeOldestIndex(), off = 0, top = 0;
     float peak = 0;
@@ -188,8 +187,7 @@ TEST(Layers, ScopeTraceFollowsTheOutputsSignAndScale)
     }
     ASSERT_GT(peak, 0.05f) << "the note swings well above zero";
     EXPECT_EQ(off, 0) << "samples with no trace at their height";
-    int mirror = (int)(70 + 150 * peak);  // where the peak would be drawn upside down
-    EXPECT_NE(px[(size_t)mirror * side + x0 + 1 + top], 0u);
+    EXPECT_NE(px[(size_t)(70 + 150 * peak) * side + x0 + 1 + top], 0u) << "the peak drawn upside down";
 }
 
 }  // namespace

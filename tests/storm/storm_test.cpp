@@ -9,8 +9,7 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-#include "tests/support/desktop.h"
-#include "tests/support/face.h"
+#include "tests/face/driver.h"
 
 namespace {
 
@@ -113,35 +112,35 @@ long recorded(const std::string &wav) { std::error_code e; long n = (long)std::f
 
 TEST(Storm, ThousandsOfMouseActionsLeaveNoReportNoStuckNoteAndACleanExit)
 {
-    desk::Display d = desk::startDisplay(1280, 1024);
-    desk::Sound sound = desk::startSound();
-    desk::Mirl m = desk::startMirl(d, sound.env());
-    ASSERT_TRUE(d.number >= 0 && m.ok);
+    struct Server { desk::Sound s = desk::startSound(); ~Server() { desk::stopSound(s); } } sound;  // outlives the program
+    Face f(false, sound.s.env());
+    ASSERT_TRUE(f.mirl.ok);
     std::string wav = desk::tempDir("storm") + "/storm.wav";
-    desk::Process rec = desk::startRecording(sound, wav);
+    desk::Process rec = desk::startRecording(sound.s, wav);
     for (int i = 0; i < 100 && recorded(wav) < RATE / 10; i++) desk::sleepFor(0.05);
 
-    Storm s{{20261208}, m.window, {}, 0};
+    Storm s{{20261208}, f.mirl.window, {}, 0};
     // MIRL_STORM_ACTIONS makes the same storm shorter or longer.
     const int ACTIONS = std::getenv("MIRL_STORM_ACTIONS") ? std::atoi(std::getenv("MIRL_STORM_ACTIONS")) : 2500;
     while (s.actions < ACTIONS)
-        if (s.gesture(), s.chain.size() > 120) s.run(d);
+        if (s.gesture(), s.chain.size() > 120) s.run(f.display);
     // A later note-off for the same key would hide a note left stuck early on: the storm ends
     // with key glides, then keys let go outside the window; then everything let go, the pointer on the face.
     for (int i = 0; i < 12; i++) s.gesture(i < 6 ? 6 : 7);
-    s.up(1), s.up(3), s.approach(Vector2{m.window.width / 2.0f, 60}), s.run(d);
+    s.up(1), s.up(3), s.approach(Vector2{f.mirl.window.width / 2.0f, 60}), s.run(f.display);
     long released = recorded(wav), quietFrom, quietTo;
     desk::sleepFor(LONGEST_RELEASE + 0.5);  // the longest release, the stream's buffers and the recorder's
     quietFrom = recorded(wav), desk::sleepFor(1.0), quietTo = recorded(wav);
 
     // Still a synth: every knob back to its default, the cables out, and a key sounds.
     for (int id = KNOB_TUNE; id <= KNOB_GAIN; id++) s.approach(s.at(id)), s.down(3), s.wait(0.15), s.up(3), s.wait(0.05);
-    s.approach(s.at(KEY_FIRST + 9)), s.down(1), s.wait(0.6), s.run(d);
+    s.approach(s.at(KEY_FIRST + 9)), s.down(1), s.wait(0.6), s.run(f.display);
     long playing = recorded(wav);
-    s.up(1), s.run(d), desk::sleepFor(0.3), desk::stopRecording(rec);
+    s.up(1), s.run(f.display), desk::sleepFor(0.3), desk::stopRecording(rec);
 
-    EXPECT_EQ(desk::closeMirl(d, m, 60), 0);
-    std::string said = desk::readFile(m.proc.outFile);
+    EXPECT_EQ(desk::closeMirl(f.display, f.mirl, 60), 0);
+    f.mirl.ok = false;
+    std::string said = desk::readFile(f.mirl.proc.outFile);
     EXPECT_TRUE(said.find("Sanitizer") == std::string::npos && said.find("runtime error") == std::string::npos) << said;
 
     std::vector<float> x = desk::readWav(wav);
@@ -154,9 +153,7 @@ TEST(Storm, ThousandsOfMouseActionsLeaveNoReportNoStuckNoteAndACleanExit)
     EXPECT_EQ(after, 0.0f) << "still sounding " << (double)(quietFrom - released) / RATE << " s after the last key";
     for (long i = playing - RATE / 4; i < playing && i < (long)x.size(); i++) played = std::max(played, std::fabs(x[(size_t)i]));
     EXPECT_GT(played, 0.02f) << "a key still plays after the storm";
-    std::printf("%d mouse actions\n", s.actions);
     if (!HasFailure()) std::filesystem::remove_all(std::filesystem::path(wav).parent_path());  // else kept to listen to
-    desk::stopSound(sound), desk::stopDisplay(d);
 }
 
 }  // namespace

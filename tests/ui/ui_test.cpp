@@ -21,7 +21,6 @@ struct WindowEnv : ::testing::Environment {
         ASSERT_GE(display.number, 0) << "no X server";
         setenv("DISPLAY", display.name().c_str(), 1), setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
         SetTraceLogLevel(LOG_WARNING), InitWindow(800, 800, "ui test");
-        ASSERT_TRUE(IsWindowReady());
         loadSceneAssets(), midiStart();
     }
     void TearDown() override { midiStop(), unloadSceneAssets(), CloseWindow(), desk::stopDisplay(display); }
@@ -67,9 +66,8 @@ TEST(Picking, ControlsNearestBoxesAndTheTable)
 }
 
 int scriptedPick = -1, hides = 0, shows = 0, deviceSteps = 0, shownAt[2];
-const InputHooks hooks = {
-    [](Vector2) { return scriptedPick; }, [] { hides++; },
-    [](int x, int y) { shows++, shownAt[0] = x, shownAt[1] = y; }, [] { deviceSteps++; }};
+const InputHooks hooks = {[](Vector2) { return scriptedPick; }, [] { hides++; },
+                          [](int x, int y) { shows++, shownAt[0] = x, shownAt[1] = y; }, [] { deviceSteps++; }};
 
 void step(int pick, Vector2 pos, Vector2 delta, bool left, bool right, bool up)
 {
@@ -90,9 +88,7 @@ std::vector<int> drainNotes()  // status, note, velocity, ...
 int liveCables() { return (int)std::count_if(cableTable(), cableTable() + cableCapacity(), [](const Cable &c) { return c.inUse; }); }
 bool cableIs(int slot, int from, int to) { return cableTable()[slot].inUse && cableTable()[slot].from == from && cableTable()[slot].to == to; }
 
-struct InputMachine : ::testing::Test {
-    void SetUp() override { freshFace(), hides = shows = deviceSteps = 0, drainNotes(); }
-};
+struct InputMachine : ::testing::Test { void SetUp() override { freshFace(), hides = shows = deviceSteps = 0, drainNotes(); } };
 
 TEST_F(InputMachine, KnobDragClampsWithoutStoringOvershoot)
 {
@@ -166,11 +162,10 @@ TEST_F(InputMachine, IconsAnswerOnlyWhereNoControlIs)
     press(-1, midi), press(-1, help);
     EXPECT_TRUE(deviceSteps == 1 && inputState()->helpMode);
     // Just outside the squares, or with a control under the pointer: no answer.
-    for (auto [pick, at] : {std::pair{-1, Vector2{help.x + 32, help.y}}, {-1, {midi.x - 5, midi.y - 6}}, {5, help}, {5, midi}}) {
-        press(pick, at), release(-1);
-        EXPECT_FALSE(inputState()->helpMode);
-    }
-    EXPECT_EQ(deviceSteps, 1);
+    int answered = 0;
+    for (auto [pick, at] : {std::pair{-1, Vector2{help.x + 32, help.y}}, {-1, {midi.x - 5, midi.y - 6}}, {5, help}, {5, midi}})
+        press(pick, at), release(-1), answered += inputState()->helpMode;
+    EXPECT_TRUE(answered == 0 && deviceSteps == 1) << answered << " " << deviceSteps;
 }
 
 }  // namespace
