@@ -34,7 +34,7 @@ std::vector<uint32_t> face(const std::string &exe, const std::string &cwd)
     desk::Mirl m = {desk::spawn({exe}, {d.env(), "LIBGL_ALWAYS_SOFTWARE=1", "ASAN_OPTIONS=detect_leaks=0",
                                         "PULSE_SERVER=unix:/nonexistent/native"}, cwd, log), {}, false};
     std::vector<uint32_t> pixels;
-    if (desk::findWindow(d, "Mirl", 300, 30, &m.window)) {
+    if ((m.ok = desk::findWindow(d, "Mirl", 300, 30, &m.window))) {
         desk::sleepFor(0.5), desk::findWindow(d, "Mirl", 300, 5, &m.window);  // the window's final place
         // Two pictures in a row the same: a busy machine draws the first frames late.
         for (int i = 0; i < 40; i++, desk::sleepFor(0.25)) {
