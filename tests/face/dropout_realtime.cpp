@@ -5,96 +5,43 @@
 #include <atomic>
 #include <cmath>
 #include <thread>
-#include "tools/harness/desktop.h"
-#include "tools/harness/face.h"
-
-namespace {
+#include "tests/face/driver.h"
 
 TEST(SoundUnderLoad, HeldNoteHasNoDropoutsWhileTheFaceIsRedrawn)
 {
-    desk::Display played = desk::startDisplay(1280, 1024);
-    desk::Display busy = desk::startDisplay(1280, 1024);
-    ASSERT_GE(played.number, 0);
-    ASSERT_GE(busy.number, 0);
-    desk::Sound sound = desk::startSound();
-    desk::Mirl mirl = desk::startMirl(played, sound.env());
+    struct Server { desk::Sound s = desk::startSound(); ~Server() { desk::stopSound(s); } } sound;  // outlives the programs
+    Face played(false, sound.s.env());
     // A second face on its own display and pointer: the mouse that holds the
     // key cannot also click the help icon, so this one toggles help mode.
-    desk::Mirl other = desk::startMirl(busy, {"PULSE_SERVER=unix:/nonexistent/native"});
-    ASSERT_TRUE(mirl.ok);
-    ASSERT_TRUE(other.ok);
-    int side = mirl.window.width;
-
+    Face busy;
+    ASSERT_TRUE(played.mirl.ok && busy.mirl.ok);
     std::string wav = desk::tempDir("dropout") + "/held.wav";
-    desk::Process rec = desk::startRecording(sound, wav);
-    desk::sleepFor(0.5);
-    Vector2 key = face::controlScreen(30, side);  // A above middle C
-    key.y += 12;
-    desk::mouseMove(played, mirl.window, (int)key.x, (int)key.y);
-    desk::sleepFor(0.1);
-    desk::mouseDown(played, 1);
+    desk::Process rec = desk::startRecording(sound.s, wav);
+    Vector2 key = played.at(KEY_FIRST + 9);
+    desk::sleepFor(0.5), played.move(key), desk::mouseDown(played.display, 1);
 
     std::atomic<bool> done{false};
     std::thread toggler([&] {
-        int s = other.window.width;
-        int step = 0;
-        while (!done) {
-            desk::mouseMove(busy, other.window, 24, s - 22);  // the help icon
-            desk::mouseDown(busy, 1);
-            desk::sleepFor(0.05);
-            desk::mouseUp(busy, 1);
-            for (int i = 0; i < 6 && !done; i++, step++) {  // hover controls so tooltips redraw
-                Vector2 p = face::controlScreen(1 + (step % 20), s);
-                desk::mouseMove(busy, other.window, (int)p.x, (int)p.y);
-                desk::sleepFor(0.12);
-            }
-            desk::mouseDown(busy, 3);  // any click ends help mode
-            desk::sleepFor(0.05);
-            desk::mouseUp(busy, 3);
-            desk::sleepFor(0.2);
+        for (int step = 0; !done;) {
+            busy.move({24, busy.side - 22.0f}), busy.quickClick(1);  // the help icon
+            for (int i = 0; i < 6 && !done; i++, step++) busy.move(busy.at(KNOB_TUNE + step % 20));  // tooltips redraw
+            busy.quickClick(3), desk::sleepFor(0.2);  // any click ends help mode
         }
     });
     // Keep the played face moving too: the pointer wanders inside the held key.
-    for (int i = 0; i < 100; i++) {
-        desk::mouseMove(played, mirl.window, (int)key.x + (i % 2 ? 3 : -3), (int)key.y);
-        desk::sleepFor(0.1);
-    }
-    desk::mouseUp(played, 1);
-    done = true;
-    toggler.join();
-    desk::sleepFor(0.3);
-    desk::stopRecording(rec);
+    for (int i = 0; i < 100; i++, desk::sleepFor(0.1))
+        desk::mouseMove(played.display, played.mirl.window, (int)key.x + (i % 2 ? 3 : -3), (int)key.y);
+    desk::mouseUp(played.display, 1), done = true, toggler.join(), desk::sleepFor(0.3), desk::stopRecording(rec);
 
     std::vector<float> x = desk::readWav(wav);
-    ASSERT_GT(x.size(), 44100u * 9);
-    size_t first = 0, last = 0;
+    size_t first = 0, last = 0, run = 0, longest = 0, dropouts = 0;
     for (size_t i = 0; i < x.size(); i++)
-        if (std::fabs(x[i]) > 0.01f) {
-            if (!first) first = i;
-            last = i;
-        }
+        if (std::fabs(x[i]) > 0.01f) first = first ? first : i, last = i;
     ASSERT_GT(last, first + 44100 * 8) << "the note was held for ten seconds";
     // Inside the note, from the end of its attack to its release, the sound
     // never stops: a dropout shows as a run of exact silence.
-    size_t run = 0, longest = 0, dropouts = 0;
-    for (size_t i = first + 44100 / 2; i < last - 44100 / 2; i++) {
-        if (x[i] == 0.0f) {
-            if (++run == 64) dropouts++;
-        } else {
-            run = 0;
-        }
-        longest = std::max(longest, run);
-    }
-    std::printf("held note: %.2f s recorded, %zu dropouts, longest silent run %zu samples\n",
-                (last - first) / 44100.0, dropouts, longest);
-    EXPECT_EQ(dropouts, 0u);
-    EXPECT_LT(longest, 64u);
-
-    EXPECT_EQ(desk::closeMirl(played, mirl), 0);
-    EXPECT_EQ(desk::closeMirl(busy, other), 0);
-    desk::stopSound(sound);
-    desk::stopDisplay(played);
-    desk::stopDisplay(busy);
+    for (size_t i = first + 44100 / 2; i < last - 44100 / 2; i++)
+        run = x[i] == 0.0f ? run + 1 : 0, dropouts += run == 64, longest = std::max(longest, run);
+    std::printf("held note: %.2f s, %zu dropouts, longest silent run %zu samples\n", (last - first) / 44100.0, dropouts, longest);
+    EXPECT_LT(longest, 64u) << dropouts << " dropouts";
 }
-
-}  // namespace

@@ -5,6 +5,7 @@
 // change of the picture and to none at rest.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -34,13 +35,8 @@ struct WindowEnv : ::testing::Environment {
         if (chdir(desk::sourceDir().c_str()) != 0) std::abort();  // graphics/ is found from here
         display = desk::startDisplay(1024, 1024);
         ASSERT_GE(display.number, 0) << "no X server";
-        setenv("DISPLAY", display.name().c_str(), 1);
-        SetTraceLogLevel(LOG_WARNING);
-        InitWindow(side, side, "Mirl layers");
-        midiStart();
-        resetSynth();
-        loadSceneAssets();
-        layoutScene();
+        setenv("DISPLAY", display.name().c_str(), 1), SetTraceLogLevel(LOG_WARNING), InitWindow(side, side, "Mirl layers");
+        midiStart(), resetSynth(), loadSceneAssets(), layoutScene();
         ASSERT_TRUE(desk::findWindow(display, "Mirl layers", side, 10, &window));
     }
     // The window stays open until the process ends: closing it unloads the GL
@@ -49,28 +45,20 @@ struct WindowEnv : ::testing::Environment {
 };
 const auto *env = ::testing::AddGlobalTestEnvironment(new WindowEnv);
 
-// What the window shows once the X server has taken the last swap.
 // Shows the frame just drawn, as the program's loop does with its swap, and
 // reads the window back.
-std::vector<uint32_t> windowPixels()
-{
-    SwapScreenBuffer();
-    XSync(glfwGetX11Display(), 0);
-    return desk::screenshot(display, window);
-}
+std::vector<uint32_t> windowPixels() { return SwapScreenBuffer(), XSync(glfwGetX11Display(), 0), desk::screenshot(display, window); }
 
-void noCursor() {}
-void noCursorAt(int, int) {}
-const InputHooks hooks = {pickControlAt, noCursor, noCursorAt, noCursor};
+const InputHooks hooks = {pickControlAt, [] {}, [](int, int) {}, [] {}};
 enum { LEFT_DOWN = 1, RIGHT_DOWN = 2, LEFT_UP = 4 };
 
 // One frame of mouse input at a window point, the pointer moved there too.
 void input(Vector2 at, int buttons = 0, Vector2 delta = {0, 0})
 {
     SetMousePosition((int)at.x, (int)at.y);
-    stepInput(MouseFrame{delta, at, (buttons & LEFT_DOWN) != 0, (buttons & RIGHT_DOWN) != 0, (buttons & LEFT_UP) != 0},
-              hooks);
+    stepInput(MouseFrame{delta, at, (buttons & LEFT_DOWN) > 0, (buttons & RIGHT_DOWN) > 0, (buttons & LEFT_UP) > 0}, hooks);
 }
+void click(Vector2 at) { input(at, LEFT_DOWN), input(at, LEFT_UP); }
 
 // The top of a control's hit box, on screen.
 Vector2 at(int id)
@@ -79,27 +67,24 @@ Vector2 at(int id)
     return GetWorldToScreen(Vector3{(b.min.x + b.max.x) / 2, b.max.y, (b.min.z + b.max.z) / 2}, sceneCamera);
 }
 
-// Runs the audio callback for about a fifth of a second, as the stream would;
-// the scope takes one sample every 1024 in a buffer.
-void play()
+// Runs the audio callback as the stream would, calls of the given length;
+// the scope takes the first sample of each call and one every 1024 after it.
+void play(int calls = 4, unsigned frames = 2048)
 {
     static float buffer[2048];
     snapshotParams();  // the knob settings, as the program publishes them every frame
-    for (int i = 0; i < 4; i++) audioCallback(buffer, 2048);
+    for (int i = 0; i < calls; i++) audioCallback(buffer, frames);
 }
 
 // The number of differing pixels and where the first one is.
 ::testing::AssertionResult samePicture(const std::vector<uint32_t> &got, const std::vector<uint32_t> &want)
 {
-    if (got.size() != want.size()) return ::testing::AssertionFailure() << "sizes differ";
     int n = 0, first = -1;
-    for (size_t i = 0; i < got.size(); i++)
+    for (size_t i = 0; i < got.size() && got.size() == want.size(); i++)
         if (got[i] != want[i]) n++, first = first < 0 ? (int)i : first;
-    if (n == 0) return ::testing::AssertionSuccess();
-    char where[96];
-    std::snprintf(where, sizeof where, "%d pixels differ, first at (%d, %d): %06x, full redraw %06x", n, first % side,
-                  first / side, got[first], want[first]);
-    return ::testing::AssertionFailure() << where;
+    if (n == 0 && got.size() == want.size()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << n << " pixels differ, first at (" << first % side << ", " << first / side
+                                         << "): " << std::hex << got[first] << ", full redraw " << want[first];
 }
 
 std::vector<uint32_t> lastPicture;
@@ -117,134 +102,63 @@ void check(const char *what, bool redrawAsked = false)
     drawFrameUncached();
     std::vector<uint32_t> full = windowPixels();
     EXPECT_TRUE(samePicture(cached, full)) << "the frame right after the input";
-    if (!lastPicture.empty() && full != lastPicture) {
-        changedSteps++;
-        EXPECT_TRUE(announced) << "the picture changed but frameChanged said no";
-    } else if (!lastPicture.empty() && !redrawAsked) {
-        EXPECT_FALSE(announced) << "a frame drawn for nothing";
-    }
+    bool changed = !lastPicture.empty() && full != lastPicture;
+    changedSteps += changed;
+    EXPECT_TRUE(lastPicture.empty() || (redrawAsked && !changed) || announced == changed) << "frameChanged said " << announced;
     EXPECT_FALSE(frameChanged()) << "nothing changed since the last frame";
     drawFrame();
     EXPECT_TRUE(samePicture(windowPixels(), full)) << "the next frame, at rest";
-    lastPicture = full;
-    steps++;
+    lastPicture = full, steps++;
 }
 
 TEST(Layers, CachedFramesEqualFullRedrawsThroughASession)
 {
     check("start");
-    // The outline pass reads no further than the window's edges: the top and
-    // bottom rows are as light as their neighbours.
-    auto rowLight = [](int y) {
-        long sum = 0;
-        for (int x = 0; x < side; x++) {
-            uint32_t c = lastPicture[(size_t)y * side + x];
-            sum += (c >> 16 & 0xFF) + (c >> 8 & 0xFF) + (c & 0xFF);
-        }
-        return sum / side;
-    };
-    EXPECT_GE(rowLight(0), rowLight(1) - 3);
-    EXPECT_GE(rowLight(side - 1), rowLight(side - 2) - 3);
     invalidateFrame();
     EXPECT_TRUE(frameChanged()) << "the window system asked for the picture again";
     check("redrawn on request", true);
 
     // A knob turned up in three frames, then reset with a right click.
-    Vector2 cutoff = at(4), empty = {side - 60.0f, side - 150.0f};
-    input(cutoff, LEFT_DOWN);
-    check("knob grabbed");
-    for (int i = 0; i < 3; i++) {
-        input(cutoff, 0, Vector2{0, -40});
-        check("knob turning");
-    }
-    input(cutoff, LEFT_UP);
-    check("knob let go");
-    input(cutoff, RIGHT_DOWN);
-    check("knob reset");
+    Vector2 cutoff = at(KNOB_CUTOFF), empty = {side - 60.0f, side - 150.0f}, help = {helpIconPos.x + 16, helpIconPos.y + 16};
+    input(cutoff, LEFT_DOWN), check("knob grabbed");
+    for (int i = 0; i < 3; i++) input(cutoff, 0, Vector2{0, -40}), check("knob turning");
+    input(cutoff, LEFT_UP), check("knob let go"), input(cutoff, RIGHT_DOWN), check("knob reset");
 
     // A key held, glided onto its neighbour and across to empty table, let go.
-    input(at(30), LEFT_DOWN);
-    check("key held");
-    input(at(31));
-    check("glided to the next key");
-    input(empty);
-    check("glided off the keys");
-    input(empty, LEFT_UP);
-    check("key let go");
+    const int A = KEY_FIRST + 9;
+    input(at(A), LEFT_DOWN), check("key held"), input(at(A + 1)), check("glided to the next key");
+    input(empty), check("glided off the keys"), input(empty, LEFT_UP), check("key let go");
 
     // Cables: pulled across the table and patched, pulled and dropped, removed.
-    input(at(JACK_LFO_OUT), LEFT_DOWN);
-    check("cable grabbed");
-    input(Vector2{side / 2.0f, side / 2.0f});
-    check("cable pulled");
-    input(at(17));
-    check("cable over the input");
-    input(at(17), LEFT_UP);
-    check("cable patched");
-    input(at(JACK_ENV_OUT), LEFT_DOWN);
-    input(at(14));
-    input(at(14), LEFT_UP);
-    check("second cable patched");
-    input(at(JACK_LFO_OUT), LEFT_DOWN);
-    input(empty);
-    check("third cable pulled");
-    input(empty, LEFT_UP);
-    check("third cable dropped on the table");
-    input(at(17), RIGHT_DOWN);
-    check("first cable removed");
+    input(at(JACK_LFO_OUT), LEFT_DOWN), check("cable grabbed"), input(Vector2{side / 2.0f, side / 2.0f}), check("pulled");
+    input(at(JACK_CUTOFF_IN)), check("cable over the input"), input(at(JACK_CUTOFF_IN), LEFT_UP), check("cable patched");
+    input(at(JACK_ENV_OUT), LEFT_DOWN), input(at(JACK_FOLD_IN)), input(at(JACK_FOLD_IN), LEFT_UP), check("second cable");
+    input(at(JACK_LFO_OUT), LEFT_DOWN), input(empty), check("third cable pulled");
+    input(empty, LEFT_UP), check("third cable dropped"), input(at(JACK_CUTOFF_IN), RIGHT_DOWN), check("first cable removed");
 
     // Help mode over every kind of control, moving within one and onto the next.
-    input(Vector2{helpIconPos.x + 16, helpIconPos.y + 16}, LEFT_DOWN);
-    input(Vector2{helpIconPos.x + 16, helpIconPos.y + 16}, LEFT_UP);
-    check("help on");
-    for (int id : {4, 5, (int)JACK_LFO_OUT, 14, 30, 31}) {
-        input(at(id));
-        check("help over a control");
-        input(Vector2{at(id).x + 2, at(id).y + 1});
-        check("pointer moved within it");
+    click(help), check("help on");
+    for (int id : {(int)KNOB_CUTOFF, (int)KNOB_RESONANCE, (int)JACK_LFO_OUT, (int)JACK_FOLD_IN, A, A + 1}) {
+        input(at(id)), check("help over a control");
+        input(Vector2{at(id).x + 2, at(id).y + 1}), check("pointer moved within it");
     }
-    input(empty);
-    check("help over empty table");
-    midiPostNote(0x90, 48, 127);
-    play();
-    check("the trace moving under the help tint");
-    midiPostNote(0x80, 48, 0);
-    input(empty, LEFT_DOWN);
-    input(empty, LEFT_UP);
-    check("help off");
+    input(empty), check("help over empty table");
+    midiPostNote(0x90, 48, 127), play(), check("the trace moving under the help tint");
+    midiPostNote(0x80, 48, 0), click(empty), check("help off");
     // The face changes while help is off; help mode shows the new face.
-    input(at(5), LEFT_DOWN);
-    input(at(5), 0, Vector2{0, 60});
-    input(at(5), LEFT_UP);
-    check("another knob turned");
-    input(Vector2{helpIconPos.x + 16, helpIconPos.y + 16}, LEFT_DOWN);
-    input(Vector2{helpIconPos.x + 16, helpIconPos.y + 16}, LEFT_UP);
-    check("help on again");
-    input(empty, LEFT_DOWN);
-    input(empty, LEFT_UP);
+    Vector2 res = at(KNOB_RESONANCE);
+    input(res, LEFT_DOWN), input(res, 0, Vector2{0, 60}), input(res, LEFT_UP), check("another knob turned");
+    click(help), check("help on again"), click(empty);
 
     // MIDI notes move the scope and nothing else; a held key shows with it.
-    midiPostNote(0x90, 60, 100);
-    play();
-    check("a MIDI note sounding");
-    play();
-    check("still sounding");
+    midiPostNote(0x90, 60, 100), play(), check("a MIDI note sounding"), play(), check("still sounding");
     // A cable held with its plug across the scope's left edge, where what lies
     // over the scope meets what lies beside it, while the trace moves.
     Vector2 edge = {(side - SCOPE_SIZE) / 2.0f - 1, 90};
-    input(at(JACK_ENV_OUT), LEFT_DOWN);
-    input(edge);
-    check("cable pulled to the scope");
-    play();
-    check("the trace moving beside its plug");
-    input(edge, LEFT_UP);
-    input(at(32), LEFT_DOWN);
-    play();
-    check("a key held with it");
-    input(at(32), LEFT_UP);
-    midiPostNote(0x80, 60, 0);
-    for (int i = 0; i < 30; i++) play();
-    check("notes released");
+    input(at(JACK_ENV_OUT), LEFT_DOWN), input(edge), check("cable pulled to the scope");
+    play(), check("the trace moving beside its plug");
+    input(edge, LEFT_UP), input(at(A + 2), LEFT_DOWN), play(), check("a key held with it");
+    input(at(A + 2), LEFT_UP), midiPostNote(0x80, 60, 0), play(30), check("notes released");
 
     EXPECT_GE(changedSteps, 30) << "of " << steps << ": the session should change the picture at almost every step";
     if (side != 800) return;  // else all of this again in the small window
@@ -253,6 +167,27 @@ TEST(Layers, CachedFramesEqualFullRedrawsThroughASession)
                                   desk::sourceDir(), out);
     ASSERT_TRUE(desk::waitExit(p, 300));
     EXPECT_EQ(p.exitCode, 0) << desk::readFile(out);
+}
+
+// The trace is the output itself: a sample s drawn 150 s pixels above the zero
+// line at y 70, so a sound swinging up shows above the line and down below it.
+TEST(Layers, ScopeTraceFollowsTheOutputsSignAndScale)
+{
+    disconnectJack(JACK_LFO_OUT), disconnectJack(JACK_ENV_OUT), resetInput(), midiPostNote(0x90, 69, 127);
+    play(4000, 1), drawFrame(), midiPostNote(0x80, 69, 0);  // one frame a call: 400 frames in a row, four periods of A
+    std::vector<uint32_t> px = windowPixels();
+    int x0 = (side - SCOPE_SIZE) / 2, oldest = scopeOldestIndex(), off = 0, top = 0;
+    float peak = 0;
+    for (int k = 0; k < SCOPE_SIZE; k++) {
+        float s = scopeSample((oldest + k) % SCOPE_SIZE);
+        int y = std::clamp((int)(70 - 150 * s), 1, side - 2), x = x0 + 1 + k;
+        if (k < SCOPE_SIZE - 1)  // each segment starts at its sample; the last one ends there
+            off += px[(size_t)y * side + x] != 0 && px[(size_t)(y - 1) * side + x] != 0 && px[(size_t)(y + 1) * side + x] != 0;
+        if (s > peak) peak = s, top = k;
+    }
+    ASSERT_GT(peak, 0.05f) << "the note swings well above zero";
+    EXPECT_EQ(off, 0) << "samples with no trace at their height";
+    EXPECT_NE(px[(size_t)(70 + 150 * peak) * side + x0 + 1 + top], 0u) << "the peak drawn upside down";
 }
 
 }  // namespace
