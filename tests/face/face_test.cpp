@@ -33,6 +33,14 @@ TEST(FaceDrawing, ScopeFaceAndHeadingsInBothWindows)
         Vector2 corner = face::toScreen(Vector3{-2.9f, 0, -0.1f}, f.side);
         int ink = s.count((int)corner.x + 6, (int)corner.y - 12, (int)corner.x + 56, (int)corner.y - 1, black);
         EXPECT_TRUE(small ? ink == 0 : ink > 20) << ink;
+        // The outline pass must not wrap round the picture: the top and bottom rows are as light as their neighbours.
+        auto rowLight = [&](int y) {
+            long sum = 0;
+            for (int x = 0; x < f.side; x++) sum += (s.at(x, y) >> 16 & 0xFF) + (s.at(x, y) >> 8 & 0xFF) + (s.at(x, y) & 0xFF);
+            return sum;
+        };
+        EXPECT_GE(rowLight(0) * 10, rowLight(1) * 9);
+        EXPECT_GE(rowLight(f.side - 1) * 10, rowLight(f.side - 2) * 9);
     }
 }
 
