@@ -11,7 +11,8 @@ enum { CONTROL_COUNT = 46, PANEL_COUNT = 7, CABLE_SLOTS = 10 };
 
 // Control ids: each control's row in the control table, from the mouse to the sound.
 enum ControlId : int32_t {
-    CONTROL_NONE = 0,
+    CONTROL_NONE = 0,  // the empty row 0: "nothing under the mouse"
+    CONTROL_FIRST = 1,
     KNOB_TUNE = 1, KNOB_SHAPE = 2, KNOB_FOLD = 3, KNOB_CUTOFF = 4, KNOB_RESONANCE = 5,
     KNOB_LFO_RATE = 6, KNOB_LFO_DEPTH = 7,
     KNOB_ATTACK = 8, KNOB_DECAY = 9, KNOB_SUSTAIN = 10, KNOB_RELEASE = 11, KNOB_ENV_AMOUNT = 12,

@@ -292,7 +292,7 @@ static bool changedArea(const FrameState &a, const FrameState &b, unsigned parts
     Rectangle r = {};
     bool any = false;
     if (parts & PART_VALUES)
-        for (int id = 1; id < CONTROL_COUNT; id++)
+        for (int id = CONTROL_FIRST; id < CONTROL_COUNT; id++)
             if (a.values[id] != b.values[id]) growByControl(&r, &any, id);
     if (parts & PART_HELD)
         for (int key : {a.heldKey, b.heldKey})
@@ -402,7 +402,7 @@ static void renderLayer(int layer, const Rectangle *area)
         BeginMode3D(sceneCamera);
         drawFaceplate();
         drawPlugs();
-        for (int id = 1; id < CONTROL_COUNT; id++) drawControl(controlTable()[id]);
+        for (int id = CONTROL_FIRST; id < CONTROL_COUNT; id++) drawControl(controlTable()[id]);
         EndMode3D();
         break;
     case LAYER_PLUGS:  // the plugs alone, so they can be laid over the labels
@@ -478,7 +478,7 @@ void drawFrameUncached()
 void drawLabels()
 {
     const Control *controls = controlTable();
-    for (int id = 1; id < CONTROL_COUNT; id++)
+    for (int id = CONTROL_FIRST; id < CONTROL_COUNT; id++)
         if (controls[id].kind != ControlKind::Key) DrawTextEx(labelFont, controls[id].name, controls[id].labelPos, LABEL_FONT_SIZE, TEXT_SPACING, INK);
     if (!smallLayout)
         for (int p = 0; p < PANEL_COUNT; p++) DrawTextEx(labelFont, panelTable[p].name, panelTable[p].labelPos, LABEL_FONT_SIZE, TEXT_SPACING, INK);

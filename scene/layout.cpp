@@ -38,7 +38,7 @@ void layoutSceneSized(int width, int height)
     sceneCamera.projection = CAMERA_PERSPECTIVE;
 
     Control *controls = controlTable();
-    for (int id = 1; id < CONTROL_COUNT; id++) {
+    for (int id = CONTROL_FIRST; id < CONTROL_COUNT; id++) {
         Control &c = controls[id];
         const Panel &p = panelTable[c.panel];
         c.position.x += p.position.x;

@@ -16,7 +16,7 @@ int pickControlAt(Vector2 screen)
     const Control *controls = controlTable();
     float best = NO_HIT_DISTANCE;
     int result = -1;
-    for (int id = 1; id < CONTROL_COUNT; id++) {
+    for (int id = CONTROL_FIRST; id < CONTROL_COUNT; id++) {
         RayCollision hit = GetRayCollisionBox(ray, controls[id].bounds);
         // Strictly nearer: on a tie the lower id keeps the pick.
         if (hit.hit && hit.distance < best) {

@@ -120,13 +120,13 @@ static void stages()
     stage("3D: faceplate, controls, plugs", [&] {
         drawFaceplate();
         drawPlugs();
-        for (int id = 1; id < CONTROL_COUNT; id++) drawControl(controls[id]);
+        for (int id = CONTROL_FIRST; id < CONTROL_COUNT; id++) drawControl(controls[id]);
     }, true);
     stage("3D: the same clipped to one knob's area", [&] {
         BeginScissorMode(380, 150, 60, 60);
         drawFaceplate();
         drawPlugs();
-        for (int id = 1; id < CONTROL_COUNT; id++) drawControl(controls[id]);
+        for (int id = CONTROL_FIRST; id < CONTROL_COUNT; id++) drawControl(controls[id]);
         EndScissorMode();
     }, true);
     stage("3D: plugs alone", [] { drawPlugs(); }, true);

@@ -15,7 +15,7 @@ namespace {
 void startEngine()
 {
     resetPanel();
-    for (int id = 1; id < CONTROL_COUNT; id++) controlTable()[id].value = controlTable()[id].defaultValue;
+    for (int id = CONTROL_FIRST; id < CONTROL_COUNT; id++) controlTable()[id].value = controlTable()[id].defaultValue;
     snapshotParams();
     resetSynth();
 }

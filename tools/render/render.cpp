@@ -251,7 +251,7 @@ int main(int argc, char **argv)
     // The panel as the program starts it: knobs at their defaults, no cables.
     resetPanel();
     Control *controls = controlTable();
-    for (int id = 1; id < CONTROL_COUNT; id++) controls[id].value = controls[id].defaultValue;
+    for (int id = CONTROL_FIRST; id < CONTROL_COUNT; id++) controls[id].value = controls[id].defaultValue;
 
     long long total = 0;   // frames to render at most
     if (songPath) {
