@@ -79,7 +79,8 @@ TEST(Install, PrefixAndPackageHoldEveryFileAndShowTheSameFace)
     EXPECT_TRUE(!fromSource.empty() && face(prefix + "/bin/mirl", empty) == fromSource) << "the installed program draws another face";
     EXPECT_TRUE(fs::is_empty(empty)) << "nothing is written where it was started";
 
-    ASSERT_EQ(run({"cpack", "-G", "DEB", "--config", MIRL_BINARY_DIR "/CPackConfig.cmake", "-B", out}), 0);
+    std::string packed;
+    ASSERT_EQ(run({"cpack", "-G", "DEB", "--config", MIRL_BINARY_DIR "/CPackConfig.cmake", "-B", out}, &packed), 0) << packed;
     run({"dpkg", "--print-architecture"}, &arch);
     run({"sh", "-c", "grep -o 'CPACK_PACKAGE_VERSION \"[^\"]*' " MIRL_BINARY_DIR "/CPackConfig.cmake | cut -d'\"' -f2"}, &version);
     std::string deb = out + "/mirl_" + version + "_" + arch + ".deb";
