@@ -27,7 +27,12 @@ PmError Pm_OpenInput(PortMidiStream **s, PmDeviceID id, void *, int32_t, PmTimeP
     return *s ? (dbl::opens++, dbl::openId = id, pmNoError) : pmHostError;
 }
 
-PmError Pm_Close(PortMidiStream *s) { EXPECT_TRUE(s == &stream && dbl::openId >= 0) << "closed a stream that is not open"; return dbl::openId = -1, pmNoError; }
+PmError Pm_Close(PortMidiStream *s)
+{
+    EXPECT_TRUE(s == &stream && dbl::openId >= 0) << "closed a stream that is not open";
+    dbl::openId = -1;
+    return pmNoError;
+}
 
 int Pm_Read(PortMidiStream *s, PmEvent *buffer, int32_t length)
 {

@@ -6,7 +6,11 @@
 namespace {
 
 struct PanelTables : ::testing::Test {
-    void SetUp() override { for (int id = (resetPanel(), 1); id < CONTROL_COUNT; id++) controlTable()[id].value = controlTable()[id].defaultValue; }
+    void SetUp() override
+    {
+        resetPanel();
+        for (int id = CONTROL_FIRST; id < CONTROL_COUNT; id++) controlTable()[id].value = controlTable()[id].defaultValue;
+    }
     static void patch(int slot, int from, int to) { cableTable()[slot] = Cable{true, from, to, {}, {}, {}}; }
 };
 

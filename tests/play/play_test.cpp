@@ -75,7 +75,11 @@ TEST(PlayByMouse, KeysKnobsAndCablesAreHeardAtOnce)
                                         sound.s.env(), "", wav + ".log");
         for (int i = 0; i < 100 && desk::readFile(wav).size() < 8 * RATE / 10; i++) desk::sleepFor(0.05);
         f.move(f.at(KEY_FIRST + 9));
-        hold > 0 ? (f.button(1, true), desk::sleepFor(hold), f.button(1, false)) : f.quickClick(1);
+        if (hold > 0) {
+            f.button(1, true), desk::sleepFor(hold), f.button(1, false);
+        } else {
+            f.quickClick(1);  // press and release back to back, inside one frame
+        }
         desk::sleepFor(after), desk::stopRecording(rec);
         Wave x = readStereo(wav);
         size_t on = 0;  // the first 10 ms that clearly sound

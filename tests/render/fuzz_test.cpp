@@ -36,8 +36,10 @@ std::string brokenScript(Rng &r)
             if (s.size() > 40000) return s + "50 end\n";
     }
     std::string s = SEEDS[r.below(std::size(SEEDS))];
-    if (r.chance(20))   // or random bytes, mostly of the kinds a script is made of
-        for (size_t n = (s.clear(), r.below(3000)); n > 0; n--) s += r.chance(70) ? "0123456789 \n\t.-#endonraw"[r.below(25)] : (char)r.below(256);
+    if (r.chance(20)) {  // or random bytes, mostly of the kinds a script is made of
+        s.clear();
+        for (size_t n = r.below(3000); n > 0; n--) s += r.chance(70) ? "0123456789 \n\t.-#endonraw"[r.below(25)] : (char)r.below(256);
+    }
     for (size_t n = 1 + r.below(8); n > 0 && !s.empty(); n--) {
         size_t at = r.below(s.size()), end = s.find_first_of(" \n", at), line = s.find('\n', at);
         switch (r.below(6)) {
