@@ -3,7 +3,9 @@
 // and channels), and each must sound exactly as the script that says the
 // same thing at the same milliseconds.
 #include <gtest/gtest.h>
+#include <smf.h>
 #include <algorithm>
+#include <filesystem>
 #include "tests/render/render_test.h"
 
 namespace {
@@ -90,6 +92,38 @@ TEST(RenderMidi, FilesSoundExactlyAsTheirScripts)
     // A note never released rings until the fixed cap: 60 s after the last event.
     Outcome held = song(midiFile(0, 480, {{{0, {0x90, 60, 100}}, {480, {0xB0, 1, 0}}}}));
     EXPECT_EQ(held.sound.size(), (size_t)(44100 * 60.5)) << held.err;
+}
+
+// A format 1 file written by libsmf's own writer, not ours, 96 ticks a beat:
+// 6.25 ms a tick, then 4.1667 from tick 192 on; notes on channels 5 and 12.
+std::string writtenByLibsmf()
+{
+    smf_t *smf = smf_new();
+    EXPECT_EQ(smf_set_ppqn(smf, 96), 0);
+    smf_track_t *tracks[3];
+    for (smf_track_t *&t : tracks) smf_add_track(smf, t = smf_track_new());
+    unsigned char slow[] = {0xFF, 0x51, 3, 0x09, 0x27, 0xC0}, fast[] = {0xFF, 0x51, 3, 0x06, 0x1A, 0x80};
+    smf_track_add_event_pulses(tracks[0], smf_event_new_from_pointer(slow, 6), 0);
+    smf_track_add_event_pulses(tracks[0], smf_event_new_from_pointer(fast, 6), 192);
+    const struct { int track, tick, status, note, velocity; } notes[] = {
+        {1, 20, 0x94, 57, 90}, {1, 100, 0x94, 61, 80}, {1, 151, 0x84, 57, 0}, {1, 250, 0x84, 61, 0},
+        {2, 51, 0x9B, 64, 100}, {2, 202, 0x9B, 68, 70}, {2, 230, 0x9B, 64, 0}, {2, 300, 0x9B, 68, 0}};
+    for (auto n : notes)
+        smf_track_add_event_pulses(tracks[n.track], smf_event_new_from_bytes(n.status, n.note, n.velocity), n.tick);
+    char dir[] = "/tmp/mirl-smf-XXXXXX";
+    std::string path = std::string(mkdtemp(dir)) + "/song.mid";
+    EXPECT_EQ(smf_save(smf, path.c_str()), 0);
+    smf_delete(smf);
+    std::string bytes = render::readAll(path);
+    std::filesystem::remove_all(dir);
+    return bytes;
+}
+
+TEST(RenderMidi, AFileFromAnotherWriterSoundsAsItsScript)
+{
+    const char *equivalent = "125 raw 148 57 90\n319 raw 155 64 100\n625 raw 148 61 80\n944 raw 132 57 0\n"
+                             "1242 raw 155 68 70\n1358 raw 155 64 0\n1442 raw 132 61 0\n1650 raw 155 68 0\n1800 end\n";
+    expectSameSound(song(writtenByLibsmf(), "--frames 1"), script(equivalent, "--frames 1"), "libsmf's file");
 }
 
 TEST(RenderMidi, BadFilesAreRefusedWithOneLineAndNoSound)
