@@ -58,35 +58,21 @@ static void growRect(Rectangle *r, bool *any, Rectangle q)
     r->height = y1 - r->y;
 }
 
-// Grows a screen rectangle to hold a model's box placed at a world position.
+// Grows a screen rectangle to hold a world point where it lands on screen.
 // The edge shader darkens one pixel beyond a shape, so keep a margin.
+static void growByPoint(Rectangle *r, bool *any, Vector3 world)
+{
+    Vector2 p = GetWorldToScreen(world, sceneCamera);
+    growRect(r, any, Rectangle{p.x - 4, p.y - 4, 8, 8});
+}
+
+// Grows a screen rectangle to hold a model's box placed at a world position.
 static void growByModel(Rectangle *r, bool *any, int model, Vector3 at, float scale)
 {
     const BoundingBox &b = sceneModelBounds[model];
-    for (int i = 0; i < 8; i++) {
-        Vector3 corner = {at.x + scale * ((i & 1) ? b.max.x : b.min.x), at.y + scale * ((i & 2) ? b.max.y : b.min.y),
-                          at.z + scale * ((i & 4) ? b.max.z : b.min.z)};
-        Vector2 p = GetWorldToScreen(corner, sceneCamera);
-        growRect(r, any, Rectangle{p.x - 4, p.y - 4, 8, 8});
-    }
-}
-
-// The window area the plug layer can cover this frame; false when it is empty.
-static bool plugArea(Rectangle *area)
-{
-    bool any = false;
-    const InputState *in = inputState();
-    if (in->draggedJack >= 0) {
-        growByModel(area, &any, MODEL_PLUG, in->dragCable.fromPos, 1);
-        growByModel(area, &any, MODEL_PLUG, in->dragCable.toPos, 1);
-    }
-    const Cable *cables = cableTable();
-    for (int s = 0; s < cableCapacity(); s++) {
-        if (!cables[s].inUse) continue;
-        growByModel(area, &any, MODEL_PLUG_INSERTED, cables[s].fromPos, 1);
-        growByModel(area, &any, MODEL_PLUG_INSERTED, cables[s].toPos, 1);
-    }
-    return any;
+    for (int i = 0; i < 8; i++)
+        growByPoint(r, any, Vector3{at.x + scale * ((i & 1) ? b.max.x : b.min.x), at.y + scale * ((i & 2) ? b.max.y : b.min.y),
+                                    at.z + scale * ((i & 4) ? b.max.z : b.min.z)});
 }
 
 static void drawIcon(const Texture2D &tex, Vector2 pos)
@@ -261,10 +247,8 @@ static void growByControl(Rectangle *r, bool *any, int id)
                      c.position.z + ((i & 4) ? reach : -reach)};
         Vector3 q = {(i & 1) ? c.bounds.max.x : c.bounds.min.x, (i & 2) ? c.bounds.max.y : c.bounds.min.y,
                      (i & 4) ? c.bounds.max.z : c.bounds.min.z};
-        for (Vector3 corner : {p, q}) {
-            Vector2 s = GetWorldToScreen(corner, sceneCamera);
-            growRect(r, any, Rectangle{s.x - 4, s.y - 4, 8, 8});
-        }
+        growByPoint(r, any, p);
+        growByPoint(r, any, q);
     }
 }
 
@@ -281,6 +265,16 @@ static void growByCable(Rectangle *r, bool *any, const CableShape &c, int plugMo
     Vector2 bezier[4] = {p[1], {p[1].x + (p[2].x - p[0].x) / 6, p[1].y + (p[2].y - p[0].y) / 6},
                          {p[2].x - (p[3].x - p[1].x) / 6, p[2].y - (p[3].y - p[1].y) / 6}, p[2]};
     for (Vector2 q : bezier) growRect(r, any, Rectangle{q.x - 12, q.y - 12, 24, 24});
+}
+
+// The window area the plug layer covers in the current state: the pulled
+// cable's plugs, then each patched cable's; false when it is empty.
+static bool plugArea(Rectangle *area)
+{
+    bool any = false;
+    growByCable(area, &any, current.pulled, MODEL_PLUG, false);
+    for (const CableShape &c : current.cables) growByCable(area, &any, c, MODEL_PLUG_INSERTED, false);
+    return any;
 }
 
 // The window area in which two states' pictures of the given parts can
