@@ -77,7 +77,6 @@ void initApp(bool small)
     startInputEvents();
     watchWindow();
     InitAudioDevice();
-    SetTargetFPS(FRAME_RATE);
     midiStart();
     resetSynth();
     loadSceneAssets();

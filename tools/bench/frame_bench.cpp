@@ -162,7 +162,6 @@ int main()
     if (chdir(desk::sourceDir().c_str()) != 0) return 1;
     SetTraceLogLevel(LOG_WARNING);
     InitWindow(WINDOW_LARGE, WINDOW_LARGE, "Mirl");
-    SetTargetFPS(0);  // unpaced: we want the cost of a frame, not the 60 Hz wait
     midiStart();
     resetSynth();
     loadSceneAssets();
