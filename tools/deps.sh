@@ -36,12 +36,14 @@ glfw_opts=(-DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DCMAKE_POSITION_I
            -DGLFW_BUILD_DOCS=OFF)
 raylib_min=6.0
 # Mirl paces its own frames and reads input itself (custom frame control), and
-# the audio device asks for 512-frame periods, which PulseAudio serves with
-# callbacks every 3 to 4 ms and 6 to 9 ms of stream buffer (the default asks
-# for 25 ms; 256 frames left gaps on a busy 2-core machine).
+# the audio device asks for 768-frame periods, which PulseAudio serves with a
+# callback every 4.4 ms and about 12 ms of stream buffer (the default asks for
+# 25 ms). Smaller periods cost sound on a busy 2-core machine: 256 frames left
+# gaps under a busy renderer, and 512 frames lost whole callbacks while the
+# disk was writing hard, as it does after a build.
 raylib_opts=(-DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DCMAKE_POSITION_INDEPENDENT_CODE=ON
              -DUSE_EXTERNAL_GLFW=ON -DBUILD_EXAMPLES=OFF -DOpenGL_GL_PREFERENCE=GLVND -DPLATFORM=Desktop
-             "-DCMAKE_C_FLAGS=-DSUPPORT_CUSTOM_FRAME_CONTROL=1 -DAUDIO_DEVICE_PERIOD_SIZE_IN_FRAMES=512")
+             "-DCMAKE_C_FLAGS=-DSUPPORT_CUSTOM_FRAME_CONTROL=1 -DAUDIO_DEVICE_PERIOD_SIZE_IN_FRAMES=768")
 glfw_req="glfw3 >= $glfw_min; ${glfw_opts[*]}"
 raylib_req="raylib >= $raylib_min; ${raylib_opts[*]}; on glfw3: $glfw_req"
 
