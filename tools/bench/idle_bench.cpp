@@ -1,13 +1,16 @@
 // Prints what the real program costs from outside, as a user's machine sees it:
 // the processor time of the whole process (every thread, Mesa's renderer
 // threads included) as a share of one core, and the frames it shows a second
-// (Mesa's HUD, written to a file, nothing drawn), for the 800 window with
+// as the X server receives them (the DAMAGE extension sees every put into the
+// window, full swaps and partial presents alike), for the 800 window with
 // Mesa's default threads: at rest, with a note sounding, with a knob turning,
-// with a cable pulled, and in help mode with the pointer moving.
+// with a cable pulled, and in help mode with the pointer moving. With
+// MIRL_FULL_PRESENT=1 in its environment the program swaps every frame whole.
 #include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -33,19 +36,6 @@ static double processSeconds(pid_t pid)
     return (double)ticks / (double)sysconf(_SC_CLK_TCK);
 }
 
-// The HUD's frames-per-second values written since line `from`, averaged.
-static double framesPerSecond(const std::string &file, size_t *from)
-{
-    std::istringstream in(desk::readFile(file));
-    std::string line;
-    double sum = 0;
-    size_t n = 0, seen = 0;
-    while (std::getline(in, line))
-        if (seen++ >= *from) sum += std::atof(line.c_str()), n++;
-    *from = seen;
-    return n ? sum / (double)n : 0.0;
-}
-
 // Moves the pointer steps times by (dx, dy) and back again, a step every 5 ms,
 // in one xdotool run: faster than the frame rate, so frames are not waiting
 // for input.
@@ -66,26 +56,37 @@ int main()
 {
     desk::Display d = desk::startDisplay(1280, 1024);
     desk::Sound s = desk::startSound();
-    std::string hud = desk::tempDir("hud");
     std::vector<std::string> env = s.env();
-    for (const char *e : {"GALLIUM_HUD=fps", "GALLIUM_HUD_VISIBLE=false", "GALLIUM_HUD_PERIOD=1"}) env.push_back(e);
-    env.push_back("GALLIUM_HUD_DUMP_DIR=" + hud);
+    const char *full = std::getenv("MIRL_FULL_PRESENT");
+    if (full) env.push_back(std::string("MIRL_FULL_PRESENT=") + full);
     desk::Mirl m = desk::startMirl(d, env);
     if (d.number < 0 || !m.ok) {
         std::printf("idle benchmark: the program did not start\n");
         return 1;
     }
-    std::printf("idle benchmark: the real program, 800 window, Mesa's default renderer threads\n");
+    std::printf("idle benchmark: the real program, 800 window, Mesa's default renderer threads, %s\n",
+                full ? "every frame swapped whole" : "frames presented part by part");
     desk::sleepFor(3);
-    size_t line = 0;
-    framesPerSecond(hud + "/fps", &line);
+    desk::DamageWatch watch = desk::watchDamage(d, m.window);
+    // Frames a second from outside: the mean over the phase, and the median of its whole seconds.
     auto phase = [&](const char *what, double seconds, const std::function<void(int)> &act) {
-        framesPerSecond(hud + "/fps", &line);
-        double c0 = processSeconds(m.proc.pid), t0 = wallSeconds();
-        for (int i = 0; wallSeconds() - t0 < seconds; i++) act(i), desk::sleepFor(0.005);
-        double cpu = processSeconds(m.proc.pid) - c0;
-        std::printf("idle %-36s %5.1f%% of a core  %5.1f frames/s\n", what, 100.0 * cpu / (wallSeconds() - t0),
-                    framesPerSecond(hud + "/fps", &line));
+        desk::takeDamage(watch, m.window);
+        double c0 = processSeconds(m.proc.pid), t0 = wallSeconds(), second = t0;
+        std::vector<int> perSecond(1, 0);
+        int frames = 0;
+        double pixels = 0;
+        for (int i = 0; wallSeconds() - t0 < seconds; i++) {
+            act(i), desk::sleepFor(0.005);
+            desk::DamageSeen seen = desk::takeDamage(watch, m.window);
+            frames += seen.frames, pixels += seen.pixels, perSecond.back() += seen.frames;
+            if (wallSeconds() - second >= 1) second += 1, perSecond.push_back(0);
+        }
+        double wall = wallSeconds() - t0, cpu = processSeconds(m.proc.pid) - c0;
+        if (perSecond.size() > 1) perSecond.pop_back();  // the last second is cut short
+        std::sort(perSecond.begin(), perSecond.end());
+        std::printf("idle %-36s %5.1f%% of a core  %5.1f frames/s (median second %d)  %5.1f%% of the window a frame\n",
+                    what, 100.0 * cpu / wall, frames / wall, perSecond[perSecond.size() / 2],
+                    frames ? 100.0 * pixels / frames / ((double)m.window.width * m.window.height) : 0.0);
     };
     auto at = [&](int id) { return face::controlScreen(id, m.window.width); };
     auto moveTo = [&](Vector2 p) { desk::mouseMove(d, m.window, (int)p.x, (int)p.y); };
@@ -117,6 +118,7 @@ int main()
         moveTo(at(sweep[i % sweepCount]));
         glide(d, 2, 2, 8);
     });
+    desk::stopWatching(watch);
     desk::closeMirl(d, m);
     desk::stopSound(s);
     desk::stopDisplay(d);
