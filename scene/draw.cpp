@@ -644,6 +644,7 @@ void presentFrame()
 {
     static int part = -1;  // asked once: can the window system show part of the back buffer
     if (part < 0) part = canPresentPart();
+    if (!unshownWhole && unshown.count == 0) return;  // nothing changed
     float shownArea = 0;
     for (int i = 0; i < unshown.count; i++) shownArea += areaOf(unshown.rects[i]);
     if (unshownWhole || !part || shownArea * 2 > (float)(drawn.width * drawn.height)) {
