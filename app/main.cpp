@@ -125,7 +125,7 @@ int main(int argc, char **argv)
         if (frameChanged()) {
             drawFrame();
             serviceInput();
-            SwapScreenBuffer();
+            presentFrame();
             serviceInput();
         }
         // A frame that ran late starts the next one at once, without a burst to catch up.

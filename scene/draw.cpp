@@ -252,19 +252,121 @@ static void growByControl(Rectangle *r, bool *any, int id)
     }
 }
 
-// Grows r by a cable's plugs and, for the layers that draw it, its curve. The
-// curve from spline[1] to spline[2] stays inside the box of its four Bezier
-// points; the border stroke is 14 pixels wide.
-static void growByCable(Rectangle *r, bool *any, const CableShape &c, int plugModel, bool curve)
+// Whole pixels, two more all round (an outline reaches one pixel beyond a
+// shape), inside a window of the given size; false when nothing is left.
+static bool pixelRect(Rectangle r, int width, int height, Rectangle *out)
+{
+    float x0 = fmaxf(0, floorf(r.x) - 2), y0 = fmaxf(0, floorf(r.y) - 2);
+    float x1 = fminf((float)width, ceilf(r.x + r.width) + 2), y1 = fminf((float)height, ceilf(r.y + r.height) + 2);
+    if (x1 <= x0 || y1 <= y0) return false;
+    *out = Rectangle{x0, y0, x1 - x0, y1 - y0};
+    return true;
+}
+
+static float areaOf(Rectangle r) { return r.width * r.height; }
+
+static Rectangle unionOf(Rectangle a, Rectangle b)
+{
+    bool any = false;
+    Rectangle u;
+    growRect(&u, &any, a);
+    growRect(&u, &any, b);
+    return u;
+}
+
+// A few window rectangles that together hold everything that changed.
+enum { DAMAGE_MAX = 8 };
+struct Damage {
+    Rectangle rects[DAMAGE_MAX];
+    int count;
+};
+
+// Adds one changed area to d. Two rectangles become one where their union is
+// no bigger than the two apart; when the list is full, the pair whose union
+// adds the least is joined.
+static void addDamage(Damage *d, Rectangle r, const FrameState &s)
+{
+    if (!pixelRect(r, s.width, s.height, &r)) return;
+    if (d->count == DAMAGE_MAX) {
+        int bi = 0, bj = 1;
+        float best = 1e30f;
+        for (int i = 0; i < d->count; i++)
+            for (int j = i + 1; j < d->count; j++) {
+                float extra = areaOf(unionOf(d->rects[i], d->rects[j])) - areaOf(d->rects[i]) - areaOf(d->rects[j]);
+                if (extra < best) best = extra, bi = i, bj = j;
+            }
+        d->rects[bi] = unionOf(d->rects[bi], d->rects[bj]);
+        d->rects[bj] = d->rects[--d->count];
+    }
+    d->rects[d->count++] = r;
+    for (bool merged = true; merged;) {
+        merged = false;
+        for (int i = 0; i < d->count && !merged; i++)
+            for (int j = i + 1; j < d->count && !merged; j++) {
+                Rectangle u = unionOf(d->rects[i], d->rects[j]);
+                if (areaOf(u) > areaOf(d->rects[i]) + areaOf(d->rects[j])) continue;
+                d->rects[i] = u;
+                d->rects[j] = d->rects[--d->count];
+                merged = true;
+            }
+    }
+}
+
+static void addControl(Damage *d, int id, const FrameState &s)
+{
+    Rectangle r;
+    bool any = false;
+    growByControl(&r, &any, id);
+    addDamage(d, r, s);
+}
+
+static void addModel(Damage *d, int model, Vector3 at, const FrameState &s)
+{
+    Rectangle r;
+    bool any = false;
+    growByModel(&r, &any, model, at, 1);
+    addDamage(d, r, s);
+}
+
+// A point of a cubic Bezier curve and its derivative at t.
+static Vector2 bezierAt(const Vector2 b[4], float t, Vector2 *slope)
+{
+    float u = 1 - t;
+    float w[4] = {u * u * u, 3 * u * u * t, 3 * u * t * t, t * t * t};
+    float dw[4] = {-3 * u * u, 3 * u * u - 6 * u * t, 6 * u * t - 3 * t * t, 3 * t * t};
+    Vector2 p = {0, 0}, dp = {0, 0};
+    for (int i = 0; i < 4; i++) {
+        p = Vector2{p.x + w[i] * b[i].x, p.y + w[i] * b[i].y};
+        dp = Vector2{dp.x + dw[i] * b[i].x, dp.y + dw[i] * b[i].y};
+    }
+    *slope = dp;
+    return p;
+}
+
+// Adds a cable's plugs and, for the layers that draw it, its curve. The curve
+// from spline[1] to spline[2] is a cubic Bezier; each quarter of it stays
+// inside the box of its own four Bezier points. raylib draws the curve as 24
+// straight pieces, so every piece lies in one quarter; the border stroke
+// reaches 7 pixels from the curve.
+static void addCable(Damage *d, const CableShape &c, int plugModel, bool curve, const FrameState &s)
 {
     if (!c.inUse) return;
-    growByModel(r, any, plugModel, c.fromPos, 1);
-    growByModel(r, any, plugModel, c.toPos, 1);
+    addModel(d, plugModel, c.fromPos, s);
+    addModel(d, plugModel, c.toPos, s);
     if (!curve) return;
     const Vector2 *p = c.spline;
     Vector2 bezier[4] = {p[1], {p[1].x + (p[2].x - p[0].x) / 6, p[1].y + (p[2].y - p[0].y) / 6},
                          {p[2].x - (p[3].x - p[1].x) / 6, p[2].y - (p[3].y - p[1].y) / 6}, p[2]};
-    for (Vector2 q : bezier) growRect(r, any, Rectangle{q.x - 12, q.y - 12, 24, 24});
+    const int PIECES = 4;
+    for (int k = 0; k < PIECES; k++) {
+        float t0 = (float)k / PIECES, t1 = (float)(k + 1) / PIECES, third = (t1 - t0) / 3;
+        Vector2 d0, d1, a = bezierAt(bezier, t0, &d0), b = bezierAt(bezier, t1, &d1);
+        Vector2 piece[4] = {a, {a.x + third * d0.x, a.y + third * d0.y}, {b.x - third * d1.x, b.y - third * d1.y}, b};
+        Rectangle r;
+        bool any = false;
+        for (Vector2 q : piece) growRect(&r, &any, Rectangle{q.x - 12, q.y - 12, 24, 24});
+        addDamage(d, r, s);
+    }
 }
 
 // The window area the plug layer covers in the current state: the pulled
@@ -272,44 +374,39 @@ static void growByCable(Rectangle *r, bool *any, const CableShape &c, int plugMo
 static bool plugArea(Rectangle *area)
 {
     bool any = false;
-    growByCable(area, &any, current.pulled, MODEL_PLUG, false);
-    for (const CableShape &c : current.cables) growByCable(area, &any, c, MODEL_PLUG_INSERTED, false);
+    if (current.pulled.inUse)
+        for (Vector3 at : {current.pulled.fromPos, current.pulled.toPos}) growByModel(area, &any, MODEL_PLUG, at, 1);
+    for (const CableShape &c : current.cables)
+        if (c.inUse)
+            for (Vector3 at : {c.fromPos, c.toPos}) growByModel(area, &any, MODEL_PLUG_INSERTED, at, 1);
     return any;
 }
 
-// The window area in which two states' pictures of the given parts can
-// differ, whole pixels with a margin for the outlines; false when that is the
-// whole window.
-static bool changedArea(const FrameState &a, const FrameState &b, unsigned parts, bool curves, Rectangle *area)
+// Collects the window areas in which two states' pictures of the given parts
+// can differ (with curves: pictures that show the cables' curves, not only
+// their plugs); false when that is the whole window.
+static bool collectChanges(const FrameState &a, const FrameState &b, unsigned parts, bool curves, Damage *d)
 {
     if (parts & ~(PART_VALUES | PART_HELD | PART_CABLES | PART_PULL | PART_HOVER)) return false;
-    Rectangle r = {};
-    bool any = false;
     if (parts & PART_VALUES)
         for (int id = CONTROL_FIRST; id < CONTROL_COUNT; id++)
-            if (a.values[id] != b.values[id]) growByControl(&r, &any, id);
+            if (a.values[id] != b.values[id]) addControl(d, id, b);
     if (parts & PART_HELD)
         for (int key : {a.heldKey, b.heldKey})
-            if (key > 0) growByControl(&r, &any, key);
+            if (key > 0) addControl(d, key, b);
     if (parts & PART_HOVER)
         for (int id : {a.hover, b.hover})
-            if (id != -1) growByControl(&r, &any, id);
+            if (id != -1) addControl(d, id, b);
     if (parts & PART_CABLES)
         for (int i = 0; i < CABLE_SLOTS; i++)
             if (std::memcmp(&a.cables[i], &b.cables[i], sizeof a.cables[i]) != 0) {
-                growByCable(&r, &any, a.cables[i], MODEL_PLUG_INSERTED, curves);
-                growByCable(&r, &any, b.cables[i], MODEL_PLUG_INSERTED, curves);
+                addCable(d, a.cables[i], MODEL_PLUG_INSERTED, curves, b);
+                addCable(d, b.cables[i], MODEL_PLUG_INSERTED, curves, b);
             }
     if (parts & PART_PULL) {
-        growByCable(&r, &any, a.pulled, MODEL_PLUG, curves);
-        growByCable(&r, &any, b.pulled, MODEL_PLUG, curves);
+        addCable(d, a.pulled, MODEL_PLUG, curves, b);
+        addCable(d, b.pulled, MODEL_PLUG, curves, b);
     }
-    if (!any) return false;
-    // Whole pixels, two more all round: an outline reaches one pixel beyond a shape.
-    float x0 = fmaxf(0, floorf(r.x) - 2), y0 = fmaxf(0, floorf(r.y) - 2);
-    float x1 = fminf((float)b.width, ceilf(r.x + r.width) + 2), y1 = fminf((float)b.height, ceilf(r.y + r.height) + 2);
-    if (x1 <= x0 || y1 <= y0) x1 = x0, y1 = y0;
-    *area = Rectangle{x0, y0, x1 - x0, y1 - y0};
     return true;
 }
 
@@ -319,14 +416,14 @@ static void markDrawn(int layer)
     drawnLayer[layer] = current;
 }
 
-// Copies a whole target to where we draw, replacing what was there, alpha
-// included: a straight copy, so a layer composed off screen lands exactly as if
-// it had been composed here.
-static void copyTarget(const RenderTexture2D &target)
+// Copies a target's picture inside area to where we draw, replacing what was
+// there, alpha included: a straight copy, so a layer composed off screen lands
+// exactly as if it had been composed here.
+static void copyTarget(const RenderTexture2D &target, Rectangle area)
 {
     rlSetBlendFactors(RL_ONE, RL_ZERO, RL_FUNC_ADD);
     BeginBlendMode(BLEND_CUSTOM);
-    drawTarget(target, WHOLE);
+    drawTarget(target, area);
     EndBlendMode();
 }
 
@@ -352,24 +449,39 @@ static void composeFromScene()
     if (current.help) drawHelpOverlay();
 }
 
-// The window from the face layer: the scope's area is built again from the
-// base, so what lies over the scope covers it as in composeFromScene.
-static void composeFromFace()
+static void clipTo(Rectangle r) { BeginScissorMode((int)r.x, (int)r.y, (int)r.width, (int)r.height); }
+
+// The part of the window a state's scope strip covers: its box, and its trace
+// wherever it swings, with a margin (a trace line reaches a pixel past its end
+// rows).
+static Rectangle scopeArea(const FrameState &s)
 {
-    copyTarget(current.help ? helpTarget : faceTarget);
-    int x0 = (current.width - SCOPE_SIZE) / 2, top = SCOPE_TOP, bottom = SCOPE_TOP + SCOPE_HEIGHT;
-    for (int16_t y : current.scopeY) {
-        if (y < top) top = y;
-        if (y > bottom) bottom = y;
+    float x0 = (float)((s.width - SCOPE_SIZE) / 2), top = SCOPE_TOP, bottom = SCOPE_TOP + SCOPE_HEIGHT;
+    for (int16_t y : s.scopeY) top = fminf(top, y), bottom = fmaxf(bottom, y);
+    return Rectangle{x0 - 3, top - 3, SCOPE_SIZE + 7, bottom - top + 7};
+}
+
+// The window inside area (whole pixels, inside the window) from the face
+// layer: the scope's area is built again from the base, so what lies over the
+// scope covers it as in composeFromScene.
+static void composeFromFace(Rectangle area)
+{
+    clipTo(area);
+    copyTarget(current.help ? helpTarget : faceTarget, area);
+    Rectangle scope = scopeArea(current);
+    float x0 = fmaxf(scope.x, area.x), y0 = fmaxf(scope.y, area.y);
+    float x1 = fminf(scope.x + scope.width, area.x + area.width), y1 = fminf(scope.y + scope.height, area.y + area.height);
+    if (x1 > x0 && y1 > y0) {
+        scope = Rectangle{x0, y0, x1 - x0, y1 - y0};
+        clipTo(scope);
+        copyTarget(baseTarget, scope);
+        drawScope();
+        drawOverScene();
+        if (current.help) drawHelpTint();
+        clipTo(area);
     }
-    // A trace line reaches a pixel past its end rows; keep a margin.
-    BeginScissorMode(x0 - 3, top - 3, SCOPE_SIZE + 7, bottom - top + 7);
-    copyTarget(baseTarget);
-    drawScope();
-    drawOverScene();
-    if (current.help) drawHelpTint();
-    EndScissorMode();
     if (current.help) drawHelpHover();
+    EndScissorMode();
 }
 
 static RenderTexture2D &layerTarget(int layer)
@@ -384,11 +496,9 @@ static RenderTexture2D &layerTarget(int layer)
     }
 }
 
-// Renders a layer from the current state inside area, or whole when area is null.
-static void renderLayer(int layer, const Rectangle *area)
+// Every pass of one layer, from the current state.
+static void drawLayer(int layer)
 {
-    BeginTextureMode(layerTarget(layer));
-    if (area) BeginScissorMode((int)area->x, (int)area->y, (int)area->width, (int)area->height);
     switch (layer) {
     case LAYER_SCENE:
         ClearBackground(CLEAR_GREY);
@@ -416,17 +526,79 @@ static void renderLayer(int layer, const Rectangle *area)
         drawTargetOutlined(sceneTarget, WHOLE);
         break;
     case LAYER_FACE:
-        copyTarget(baseTarget);
+        copyTarget(baseTarget, WHOLE);
         drawOverScene();
         break;
     case LAYER_HELP:
-        copyTarget(faceTarget);
+        copyTarget(faceTarget, WHOLE);
         drawHelpTint();
         break;
     }
-    if (area) EndScissorMode();
+}
+
+// Renders a layer from the current state inside the areas, or whole when areas is null.
+static void renderLayer(int layer, const Damage *areas)
+{
+    BeginTextureMode(layerTarget(layer));
+    if (!areas) drawLayer(layer);
+    for (int i = 0; areas && i < areas->count; i++) {
+        clipTo(areas->rects[i]);
+        drawLayer(layer);
+        EndScissorMode();
+    }
     EndTextureMode();
     markDrawn(layer);
+}
+
+// ---- the window ----
+//
+// The window keeps what was presented last, and so does the back buffer while
+// frames are presented part by part. Each frame redraws the back buffer only
+// inside the rectangles whose picture changed and presents only those: one
+// knob's box, the scope strip, a cable's curve before and after, the help
+// boxes where they were and where they are. When the window system can copy
+// part of the back buffer to the window, that is how a frame is presented;
+// otherwise, or when most of the window changed, the buffers are swapped,
+// after which the back buffer holds nothing we can count on and the next frame
+// redraws all of it (presenting still only what changed).
+
+static bool backValid;  // the back buffer shows drawn everywhere
+static Damage unshown;  // what drawFrame changed that presentFrame has yet to show
+static bool unshownWhole;
+
+static Rectangle hoverArea(int id);
+static Rectangle tooltipBox(const HelpEntry &entry, float x, float y);
+
+// The window area the help boxes and the hovered control cover in a state in help mode.
+static void addHelpHover(Damage *d, const FrameState &s)
+{
+    Vector2 tip = {s.pointer.x + 20, s.pointer.y + 20};
+    if (s.hover == -1) {
+        addDamage(d, Rectangle{floorf(tip.x), floorf(tip.y), 40, 24}, s);
+        return;
+    }
+    addDamage(d, hoverArea(s.hover), s);
+    const HelpEntry *entries[2] = {&controlHelp[s.hover], &kindHelp[(int)controlTable()[s.hover].kind]};
+    for (const HelpEntry *e : entries) {
+        Rectangle box = tooltipBox(*e, tip.x, tip.y);
+        // A line longer than the box runs past its right edge.
+        for (const char *text : {e->title, e->text})
+            box.width = fmaxf(box.width, 10 + MeasureTextEx(labelFont, text, LABEL_FONT_SIZE, TEXT_SPACING).x + 4);
+        addDamage(d, box, s);
+        tip.y += box.height + 10;
+    }
+}
+
+// The window areas in which the pictures of two states of the same window
+// size can differ; false when that is the whole window.
+static bool windowChanges(const FrameState &a, const FrameState &b, Damage *d)
+{
+    unsigned parts = changedParts(a, b);
+    if (parts & (PART_SIZE | PART_DEVICE | PART_HELP)) return false;
+    collectChanges(a, b, parts & (PART_VALUES | PART_HELD | PART_CABLES | PART_PULL), true, d);
+    if (b.help && (parts & (PART_HOVER | PART_POINTER))) addHelpHover(d, a), addHelpHover(d, b);
+    if (parts & PART_SCOPE) addDamage(d, scopeArea(a), b), addDamage(d, scopeArea(b), b);
+    return true;
 }
 
 bool frameChanged()
@@ -445,17 +617,47 @@ void drawFrame()
         if (layer == LAYER_HOVER && (!current.help || current.hover == -1)) continue;  // not shown
         if (layer == LAYER_HELP && !current.help) continue;
         if (layerUpToDate(layer)) continue;
-        Rectangle area;
+        Damage areas = {};
         bool valid = layerValid & (1u << layer);
         unsigned parts = changedParts(drawnLayer[layer], current) & layerParts(layer);
         bool curves = layer == LAYER_FACE || layer == LAYER_HELP;
-        renderLayer(layer, valid && changedArea(drawnLayer[layer], current, parts, curves, &area) ? &area : nullptr);
+        bool part = valid && collectChanges(drawnLayer[layer], current, parts, curves, &areas) && areas.count > 0;
+        renderLayer(layer, part ? &areas : nullptr);
     }
+    Damage changes = {};
+    bool whole = !windowValid || drawn.width != current.width || drawn.height != current.height ||
+                 !windowChanges(drawn, current, &changes);
+    Rectangle window = {0, 0, (float)current.width, (float)current.height};
     BeginDrawing();
-    composeFromFace();
+    if (whole || !backValid) composeFromFace(window);
+    else
+        for (int i = 0; i < changes.count; i++) composeFromFace(changes.rects[i]);
     EndDrawing();
+    // What is still to be shown from earlier frames stays to be shown.
+    unshownWhole = unshownWhole || whole;
+    for (int i = 0; i < changes.count; i++) addDamage(&unshown, changes.rects[i], current);
     drawn = current;
-    windowValid = true;
+    windowValid = backValid = true;
+}
+
+void presentFrame()
+{
+    static int part = -1;  // asked once: can the window system show part of the back buffer
+    if (part < 0) part = canPresentPart();
+    if (!unshownWhole && unshown.count == 0) return;  // nothing changed
+    float shownArea = 0;
+    for (int i = 0; i < unshown.count; i++) shownArea += areaOf(unshown.rects[i]);
+    if (unshownWhole || !part || shownArea * 2 > (float)(drawn.width * drawn.height)) {
+        SwapScreenBuffer();
+        backValid = false;
+    } else {
+        for (int i = 0; i < unshown.count; i++) {
+            const Rectangle &r = unshown.rects[i];
+            presentPart((int)r.x, (int)r.y, (int)r.width, (int)r.height);
+        }
+    }
+    unshown.count = 0;
+    unshownWhole = false;
 }
 
 void drawFrameUncached()
@@ -586,6 +788,18 @@ void drawHelpTint()
     DrawTextEx(titleFont, HELP_BANNER, Vector2{w / 2.0f - banner.x / 2.0f, (float)(h - 64)}, TITLE_FONT_SIZE, TEXT_SPACING, INK);
 }
 
+// The area the hovered control is copied from its layer in: a knob turns
+// inside its box's circle, and a dipped key leans out of its box.
+static Rectangle hoverArea(int id)
+{
+    const Control &c = controlTable()[id];
+    Rectangle area;
+    bool any = false;
+    float scale = c.kind == ControlKind::Key ? 0.5f : 1.0f;
+    growByModel(&area, &any, c.kind == ControlKind::Jack ? MODEL_JACK : c.variant, c.position, scale);
+    return Rectangle{area.x - 24, area.y - 24, area.width + 48, area.height + 48};
+}
+
 void drawHelpHover()
 {
     int hit = current.hover;
@@ -595,13 +809,7 @@ void drawHelpHover()
     if (hit != -1) {
         // The hovered control shows through the tint in its own colours.
         const Control &c = controlTable()[hit];
-        Rectangle area;
-        bool any = false;
-        float scale = c.kind == ControlKind::Key ? 0.5f : 1.0f;
-        growByModel(&area, &any, c.kind == ControlKind::Jack ? MODEL_JACK : c.variant, c.position, scale);
-        // A knob turns inside its box's circle; a dipped key leans out of its box.
-        area = Rectangle{area.x - 24, area.y - 24, area.width + 48, area.height + 48};
-        drawTarget(hoverTarget, area);
+        drawTarget(hoverTarget, hoverArea(hit));
         int boxHeight = drawTooltip(controlHelp[hit], tip.x, tip.y);
         tip.y += boxHeight + 10;
         drawTooltip(kindHelp[(int)c.kind], tip.x, tip.y);
@@ -611,13 +819,22 @@ void drawHelpHover()
     }
 }
 
-int drawTooltip(const HelpEntry &entry, float x, float y)
+// Where a help box for an entry at (x, y) lies: moved left to touch the
+// window's right edge rather than cross it, as high as its text needs.
+static Rectangle tooltipBox(const HelpEntry &entry, float x, float y)
 {
     if (x + 200 > GetScreenWidth()) x = (float)(GetScreenWidth() - 200);
     int boxHeight = (int)(MeasureTextEx(labelFont, entry.text, LABEL_FONT_SIZE, TEXT_SPACING).y + 40);
-    DrawRectangle((int)x, (int)y, 200, boxHeight, HELP_BOX);
+    return Rectangle{x, y, 200, (float)boxHeight};
+}
+
+int drawTooltip(const HelpEntry &entry, float x, float y)
+{
+    Rectangle box = tooltipBox(entry, x, y);
+    x = box.x;
+    DrawRectangle((int)x, (int)y, 200, (int)box.height, HELP_BOX);
     DrawTextEx(labelFont, entry.title, Vector2{x + 10, y + 10}, LABEL_FONT_SIZE, TEXT_SPACING, INK);
     DrawLine((int)(x + 10), (int)(y + 20), (int)(x + 190), (int)(y + 20), INK);
     DrawTextEx(labelFont, entry.text, Vector2{x + 10, y + 30}, LABEL_FONT_SIZE, TEXT_SPACING, INK);
-    return boxHeight;
+    return (int)box.height;
 }

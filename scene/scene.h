@@ -45,9 +45,17 @@ void layoutScene();
 void layoutSceneSized(int width, int height);
 
 // ---- drawing ----
-// Draws one whole frame into the back buffer (the loop swaps it), composed from the cached
-// layers; renders a layer again only where what it shows changed.
+// Draws one frame into the back buffer, composed from the cached layers, only where the
+// window's picture changed; renders a layer again only where what it shows changed.
 void drawFrame();
+// Shows the window what drawFrame changed: only those rectangles where the window system
+// copies part of the back buffer, else (or when most of the window changed) by a swap.
+void presentFrame();
+// Whether frames can be presented part by part (GLX_MESA_copy_sub_buffer, and
+// MIRL_FULL_PRESENT not set in the environment); asked once, on the first call.
+bool canPresentPart();
+// Copies one rectangle of the back buffer (window pixels, y down) to the window.
+void presentPart(int x, int y, int width, int height);
 // Whether drawFrame would now show anything different from the frame it drew last, or
 // invalidateFrame was called since (draws nothing; about a microsecond).
 bool frameChanged();

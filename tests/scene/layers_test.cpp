@@ -1,8 +1,11 @@
 // The cached face against a full redraw, in a real window on a private X server:
 // through a scripted session (knobs, keys, cables, help mode, MIDI notes) every
-// frame drawn from the cached layers must equal, pixel for pixel, the same state
-// drawn with every layer rendered afresh, and frameChanged must own up to every
-// change of the picture and to none at rest.
+// frame drawn from the cached layers and presented as the program presents it
+// (only the changed rectangles, where the GL stack can) must show in the
+// window, pixel for pixel, what the same state drawn with every layer rendered
+// afresh and swapped whole shows; frameChanged must own up to every change of
+// the picture and to none at rest. The session runs in the 800 and the 600
+// window, and once more with every frame swapped whole (MIRL_FULL_PRESENT=1).
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <algorithm>
@@ -25,6 +28,7 @@ namespace {
 
 desk::Display display;
 desk::Window window;
+desk::DamageWatch watch;  // what the X server is given to show
 int side = 800;
 
 // One window for the whole binary, 800 across unless MIRL_TEST_SIDE says otherwise.
@@ -38,6 +42,7 @@ struct WindowEnv : ::testing::Environment {
         setenv("DISPLAY", display.name().c_str(), 1), SetTraceLogLevel(LOG_WARNING), InitWindow(side, side, "Mirl layers");
         midiStart(), resetSynth(), loadSceneAssets(), layoutScene();
         ASSERT_TRUE(desk::findWindow(display, "Mirl layers", side, 10, &window));
+        watch = desk::watchDamage(display, window);
     }
     // The window stays open until the process ends: closing it unloads the GL
     // driver, which would leave its own allocations looking leaked.
@@ -48,6 +53,15 @@ const auto *env = ::testing::AddGlobalTestEnvironment(new WindowEnv);
 // Shows the frame just drawn, as the program's loop does with its swap, and
 // reads the window back.
 std::vector<uint32_t> windowPixels() { return SwapScreenBuffer(), XSync(glfwGetX11Display(), 0), desk::screenshot(display, window); }
+// Presents the frame just drawn as the program's loop does, and reads back
+// what the X server shows, with what it was given to show.
+std::vector<uint32_t> presented(desk::DamageSeen *put)
+{
+    desk::takeDamage(watch, window);
+    presentFrame(), XSync(glfwGetX11Display(), 0);
+    *put = desk::takeDamage(watch, window);
+    return desk::screenshot(display, window);
+}
 
 const InputHooks hooks = {pickControlAt, [] {}, [](int, int) {}, [] {}};
 enum { LEFT_DOWN = 1, RIGHT_DOWN = 2, LEFT_UP = 4 };
@@ -88,7 +102,7 @@ void play(int calls = 4, unsigned frames = 2048)
 }
 
 std::vector<uint32_t> lastPicture;
-int steps, changedSteps;  // checked, and those whose picture changed
+int steps, changedSteps, partialSteps;  // checked, those whose picture changed, and those presented in part
 
 // After some input: the frame drawn from the cache, then once more at rest
 // (which builds the composed layers), both against the full redraw; and
@@ -98,7 +112,9 @@ void check(const char *what, bool redrawAsked = false)
     SCOPED_TRACE(what);
     bool announced = frameChanged();
     drawFrame();
-    std::vector<uint32_t> cached = windowPixels();
+    desk::DamageSeen put;
+    std::vector<uint32_t> cached = presented(&put);
+    partialSteps += put.puts > 0 && !put.whole;
     drawFrameUncached();
     std::vector<uint32_t> full = windowPixels();
     EXPECT_TRUE(samePicture(cached, full)) << "the frame right after the input";
@@ -107,7 +123,8 @@ void check(const char *what, bool redrawAsked = false)
     EXPECT_TRUE(lastPicture.empty() || (redrawAsked && !changed) || announced == changed) << "frameChanged said " << announced;
     EXPECT_FALSE(frameChanged()) << "nothing changed since the last frame";
     drawFrame();
-    EXPECT_TRUE(samePicture(windowPixels(), full)) << "the next frame, at rest";
+    EXPECT_TRUE(samePicture(presented(&put), full)) << "the next frame, at rest";
+    EXPECT_EQ(put.puts, 0) << "a frame at rest puts nothing into the window";
     lastPicture = full, steps++;
 }
 
@@ -161,12 +178,16 @@ TEST(Layers, CachedFramesEqualFullRedrawsThroughASession)
     input(at(A + 2), LEFT_UP), midiPostNote(0x80, 60, 0), play(30), check("notes released");
 
     EXPECT_GE(changedSteps, 30) << "of " << steps << ": the session should change the picture at almost every step";
-    if (side != 800) return;  // else all of this again in the small window
-    std::string out = desk::tempDir("layers-small") + "/out.txt";
-    desk::Process p = desk::spawn({std::filesystem::read_symlink("/proc/self/exe").string()}, {"MIRL_TEST_SIDE=600"},
-                                  desk::sourceDir(), out);
-    ASSERT_TRUE(desk::waitExit(p, 300));
-    EXPECT_EQ(p.exitCode, 0) << desk::readFile(out);
+    const char *full = std::getenv("MIRL_FULL_PRESENT");
+    if (full) EXPECT_EQ(partialSteps, 0) << "every frame swapped whole";
+    else EXPECT_GE(partialSteps, 25) << "of " << steps << ": most frames change a small part of the window";
+    if (side != 800 || full) return;  // else all of this again in the small window, and swapped whole
+    for (const char *how : {"MIRL_TEST_SIDE=600", "MIRL_FULL_PRESENT=1"}) {
+        std::string out = desk::tempDir("layers-again") + "/out.txt";
+        desk::Process p = desk::spawn({std::filesystem::read_symlink("/proc/self/exe").string()}, {how}, desk::sourceDir(), out);
+        ASSERT_TRUE(desk::waitExit(p, 300)) << how;
+        EXPECT_EQ(p.exitCode, 0) << how << "\n" << desk::readFile(out);
+    }
 }
 
 // The trace is the output itself: a sample s drawn 150 s pixels above the zero

@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xdamage.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -289,6 +290,51 @@ std::vector<uint32_t> screenshot(const Display &d, const Window &w)
     }
     XCloseDisplay(x);
     return px;
+}
+
+DamageWatch watchDamage(const Display &d, const Window &w)
+{
+    DamageWatch watch;
+    ::Display *x = XOpenDisplay(d.name().c_str());
+    int errorBase = 0;
+    if (!x || !XDamageQueryExtension(x, &watch.eventBase, &errorBase)) {
+        if (x) XCloseDisplay(x);
+        return watch;
+    }
+    watch.x = x;
+    // Raw rectangles: one event for every put, never folded together.
+    watch.damage = XDamageCreate(x, w.id, XDamageReportRawRectangles);
+    XSync(x, False);
+    return watch;
+}
+
+DamageSeen takeDamage(DamageWatch &watch, const Window &w)
+{
+    DamageSeen seen;
+    ::Display *x = static_cast<::Display *>(watch.x);
+    if (!x) return seen;
+    XSync(x, False);
+    while (XPending(x)) {
+        XEvent ev;
+        XNextEvent(x, &ev);
+        if (ev.type != watch.eventBase + XDamageNotify) continue;
+        const XDamageNotifyEvent &e = *reinterpret_cast<XDamageNotifyEvent *>(&ev);
+        seen.puts++;
+        seen.pixels += (double)e.area.width * e.area.height;
+        seen.whole = seen.whole || (e.area.width >= w.width && e.area.height >= w.height);
+        if (watch.lastTime == 0 || e.timestamp >= watch.lastTime + 4) seen.frames++;
+        watch.lastTime = e.timestamp;
+    }
+    return seen;
+}
+
+void stopWatching(DamageWatch &watch)
+{
+    ::Display *x = static_cast<::Display *>(watch.x);
+    if (!x) return;
+    XDamageDestroy(x, watch.damage);
+    XCloseDisplay(x);
+    watch.x = nullptr;
 }
 
 void mouseMove(const Display &d, const Window &w, int x, int y)

@@ -89,6 +89,25 @@ void requestClose(const Display &d, const Window &w);
 // Grabs the window's pixels as 0xRRGGBB values, row by row.
 std::vector<uint32_t> screenshot(const Display &d, const Window &w);
 
+// Watches what the X server puts into a window (the DAMAGE extension): full
+// swaps and partial presents alike, counted from outside the program.
+struct DamageWatch {
+    void *x = nullptr;  // the watcher's own connection
+    unsigned long damage = 0;
+    int eventBase = 0;
+    unsigned long lastTime = 0;  // server time of the last put seen
+};
+// What was put into the window since the last look.
+struct DamageSeen {
+    int frames = 0;       // bursts of puts, each at least 4 ms after the last
+    int puts = 0;         // rectangles put
+    double pixels = 0;    // their area
+    bool whole = false;   // one of them was the whole window
+};
+DamageWatch watchDamage(const Display &d, const Window &w);
+DamageSeen takeDamage(DamageWatch &watch, const Window &w);
+void stopWatching(DamageWatch &watch);
+
 // Mouse through xdotool, in window coordinates.
 void mouseMove(const Display &d, const Window &w, int x, int y);
 // Moves the pointer by (dx, dy) pixels from wherever it is.
