@@ -119,4 +119,44 @@ TEST(RenderFuzz, AnyScriptEndsWithAStatusAndAWholeWavOrNone)
     EXPECT_TRUE(byStatus[0] > count / 20 && byStatus[2] > count / 4 && byStatus[1] >= 3) << byStatus[0] << " " << byStatus[1] << " " << byStatus[2];
 }
 
+// A damaged MIDI file: a small song (closed by MIDI Stop, so no note rings on) with bytes
+// changed, cut, inserted or appended, status bytes of every kind among them.
+std::string brokenSong(Rng &r)
+{
+    std::vector<std::vector<render::Ev>> tracks = {{{0, {0xFF, 0x51, 3, 0x07, 0xA1, 0x20}}, {0, {0x90, 60, 100}}, {30, {64, 90}},
+                                                    {0, {0xFF, 0x01, 2, 'h', 'i'}}, {60, {60, 0}}, {40, {0xFC}}}};
+    if (r.chance(50)) tracks.push_back({{10, {0x91, 67, 80}}, {0, {0xF8}}, {50, {0xF1, 3}}, {10, {0x81, 67, 0}}, {5, {0xFC}}});
+    std::string s = render::midiFile((int)tracks.size() - 1, 96, tracks);
+    const unsigned char kinds[] = {0x00, 0x7F, 0x80, 0x90, 0xC0, 0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7,
+                                   0xF8, 0xF9, 0xFA, 0xFC, 0xFD, 0xFE, 0xFF};
+    for (size_t n = 1 + r.below(2); n > 0; n--) {
+        size_t at = 14 + r.below(s.size() - 14);
+        switch (r.below(5)) {
+        case 0: s[at] = (char)r.below(256); break;                                   // one byte changed
+        case 1: s[at] = (char)kinds[r.below(std::size(kinds))]; break;               // or a status byte put there
+        case 2: s.insert(at, 1, (char)kinds[r.below(std::size(kinds))]); break;      // one slipped in
+        case 3: s.erase(at, 1 + r.below(4)); break;                                  // a few bytes gone
+        default: s += std::string(r.below(12), (char)r.below(256));                  // something after the last chunk
+        }
+    }
+    return s;
+}
+
+TEST(RenderFuzz, AnyMidiFileEndsWithAStatusAndAWholeWavOrNone)
+{
+    const char *env = std::getenv("MIRL_FUZZ_CASES");
+    size_t count = env ? (size_t)std::atol(env) / 2 : 200, failures = 0, byStatus[3] = {0, 0, 0};
+    Rng r{20261209};
+    for (size_t i = 0; i < count; i++) {
+        Case c{brokenSong(r), -1, "", "--midi @s.txt OUT"};
+        render::Outcome out = render::run(c.args, {{"s.txt", c.script}});
+        std::string why = judge(c, out);
+        if (why.empty()) byStatus[out.status]++;
+        else if (++failures <= 10) ADD_FAILURE() << "case " << i << ": " << why;
+    }
+    std::printf("%zu MIDI files: %zu rendered, %zu refused\n", count, byStatus[0], byStatus[2]);
+    EXPECT_EQ(failures, 0u);
+    EXPECT_TRUE(byStatus[0] > count / 10 && byStatus[2] > count / 10) << byStatus[0] << " " << byStatus[2];
+}
+
 }  // namespace

@@ -10,29 +10,9 @@
 
 namespace {
 
-// One event of a track: the delta time in ticks, then the bytes as written
-// (a channel message without its status byte uses running status).
-struct Ev { unsigned delta; std::vector<int> bytes; };
-
-std::string bigEndian(unsigned v, int n) { std::string s; for (int i = n - 1; i >= 0; i--) s += char((v >> (8 * i)) & 0xFF); return s; }
-
-// A whole file: the header, then each track closed by End of Track.
-std::string midiFile(int format, int division, const std::vector<std::vector<Ev>> &tracks)
-{
-    std::string out = "MThd" + bigEndian(6, 4) + bigEndian(format, 2) + bigEndian(tracks.size(), 2) + bigEndian(division, 2);
-    for (const auto &track : tracks) {
-        std::string body;
-        for (const Ev &e : track) {
-            std::string delta(1, char(e.delta & 0x7F));   // variable length, seven bits a byte
-            for (unsigned d = e.delta >> 7; d; d >>= 7) delta.insert(delta.begin(), char(0x80 | (d & 0x7F)));
-            body += delta + std::string(e.bytes.begin(), e.bytes.end());
-        }
-        body += std::string("\x00\xFF\x2F\x00", 4);
-        out += "MTrk" + bigEndian(body.size(), 4) + body;
-    }
-    return out;
-}
-
+using render::bigEndian;
+using render::Ev;
+using render::midiFile;
 using render::Outcome;
 using render::script;
 
@@ -145,6 +125,57 @@ TEST(RenderMidi, BadFilesAreRefusedWithOneLineAndNoSound)
         EXPECT_TRUE(r.status == 2 && !r.wrote && r.out == "") << says << ": " << r.status;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_TRUE(r.err.find("s.mid: ") != std::string::npos && r.err.find(says) != std::string::npos) << says << " -> " << r.err;
+    }
+}
+
+// What other writers leave in their files and other players read past: bytes after the last
+// chunk, running status across meta events, system common and real-time messages, escaped and
+// long system exclusive, long text, a longer header, and chunks of other kinds between tracks.
+TEST(RenderMidi, FilesWithCutCornersSoundAsTheirScripts)
+{
+    std::string good = midiFile(0, 480, format0), head = good.substr(0, 8), rest = good.substr(8);
+    std::vector<std::vector<Ev>> chatty = format0;   // a text and a long lyric between notes in running status
+    chatty[0].insert(chatty[0].begin() + 2, {0, {0xFF, 0x01, 3, 'l', 'a', 'h'}});
+    chatty[0].insert(chatty[0].begin() + 7, {0, {0xFF, 0x05, 0x81, 0x48}});
+    chatty[0][7].bytes.resize(4 + 200, 'o');
+    chatty[0].insert(chatty[0].begin() + 1, {0, {0xF0, 0x81, 0x00}});   // 128 bytes of system exclusive
+    chatty[0][1].bytes.resize(3 + 127, 0x11);
+    chatty[0][1].bytes.push_back(0xF7);
+    for (const std::string &bytes : {good + '\0', good + std::string(7, '\x55'), midiFile(0, 480, chatty),
+                                     head.substr(0, 7) + '\x08' + rest.substr(0, 6) + std::string(2, '\0') + rest.substr(6)})
+        expectSameSound(song(bytes), script(format0Script), "format 0 with extras, " + std::to_string(bytes.size()) + " bytes");
+
+    std::string tracks = midiFile(1, 480, format1);
+    size_t second = 14 + 8 + (unsigned char)tracks[21];
+    std::string odd = tracks.substr(0, second) + "XFIL" + bigEndian(5, 4) + "\x01\x02\x03\x04\x05" + tracks.substr(second);
+    expectSameSound(song(odd, "--frames 1"), script(format1Script, "--frames 1"), "a chunk of another kind");
+
+    // Real-time bytes leave running status be; system common ones and an escaped message play
+    // nothing; Stop in the file lets every note go, as the raw line would.
+    const std::vector<std::vector<Ev>> system = {{
+        {0, tempo120}, {0, {0x90, 60, 100}}, {0, {0xF8}}, {0, {64, 90}}, {100, {0xFE}}, {0, {0xF1, 5}}, {0, {0xF2, 1, 2}},
+        {0, {0xF3, 1}}, {0, {0xF6}}, {0, {0xF7, 2, 0xF3, 1}}, {380, {0xFC}}, {480, {0xFA}}, {0, {0x90, 67, 80}}, {0, {0xFB}},
+        {480, {0x80, 67, 0}}}};
+    expectSameSound(song(midiFile(0, 480, system)),
+                    script("0 raw 144 60 100\n0 raw 144 64 90\n500 raw 252 0 0\n1000 raw 144 67 80\n1500 raw 128 67 0\n1600 end\n"),
+                    "system messages");
+}
+
+TEST(RenderMidi, WhatCannotBeReadSafelyIsStillRefused)
+{
+    const std::pair<std::vector<Ev>, const char *> bad[] = {
+        {{{0, {0x90, 60, 100}}, {0, {0xF0, 1, 0xF7}}, {0, {64, 90}}}, "data byte where a status byte belongs"},   // sysex ends running status
+        {{{0, {0x90, 60, 100}}, {0, {0xF6}}, {0, {64, 90}}}, "data byte where a status byte belongs"},           // so does system common
+        {{{0, {0x90, 60, 100}}, {0, {0xF4, 1}}}, "undefined status byte, 0xF4"}, {{{0, {0xF5}}}, "undefined status byte, 0xF5"},
+        {{{0, {0xF9}}}, "undefined status byte, 0xF9"}, {{{0, {0x90, 60, 100}}, {5, {0xFD}}}, "undefined status byte, 0xFD"},
+        {{{0, {0xF2, 1, 0x90}}}, "a status byte where a data byte belongs"}};
+    std::vector<std::pair<std::string, const char *>> files;
+    for (const auto &[track, says] : bad) files.push_back({midiFile(0, 480, {track}), says});
+    files.push_back({midiFile(0, 480, format0) + "MTrk" + bigEndian(1, 4), "runs past the end"});   // a chunk header, not a slip
+    for (const auto &[bytes, says] : files) {
+        Outcome r = song(bytes);
+        EXPECT_TRUE(r.status == 2 && !r.wrote && r.out == "" && std::count(r.err.begin(), r.err.end(), '\n') == 1) << says << ": " << r.err;
+        EXPECT_NE(r.err.find(says), std::string::npos) << says << " -> " << r.err;
     }
 }
 

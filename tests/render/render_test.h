@@ -47,6 +47,30 @@ inline Outcome run(std::string args, const std::vector<std::pair<std::string, st
     return r;
 }
 
+// MIDI files written byte by byte. One event of a track: the delta time in
+// ticks, then the bytes as written (a channel message without its status
+// byte uses running status).
+struct Ev { unsigned delta; std::vector<int> bytes; };
+
+inline std::string bigEndian(unsigned v, int n) { std::string s; for (int i = n - 1; i >= 0; i--) s += char((v >> (8 * i)) & 0xFF); return s; }
+
+// A whole file: the header, then each track closed by End of Track.
+inline std::string midiFile(int format, int division, const std::vector<std::vector<Ev>> &tracks)
+{
+    std::string out = "MThd" + bigEndian(6, 4) + bigEndian(format, 2) + bigEndian(tracks.size(), 2) + bigEndian(division, 2);
+    for (const auto &track : tracks) {
+        std::string body;
+        for (const Ev &e : track) {
+            std::string delta(1, char(e.delta & 0x7F));   // variable length, seven bits a byte
+            for (unsigned d = e.delta >> 7; d; d >>= 7) delta.insert(delta.begin(), char(0x80 | (d & 0x7F)));
+            body += delta + std::string(e.bytes.begin(), e.bytes.end());
+        }
+        body += std::string("\x00\xFF\x2F\x00", 4);
+        out += "MTrk" + bigEndian(body.size(), 4) + body;
+    }
+    return out;
+}
+
 // A script played with the given options.
 inline Outcome script(const std::string &text, const std::string &options = "") { return run(options + " @s.txt OUT", {{"s.txt", text}}); }
 
