@@ -1,4 +1,6 @@
 // Mirl's entry point: start-up, the frame loop and shutdown, in their fixed orders.
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include "raylib.h"
 #include <GLFW/glfw3.h>
@@ -70,6 +72,23 @@ static void waitForFrame(double due)
     }
 }
 
+// Without a display (a text console, ssh without X forwarding) there is no
+// window to open: says so in one line instead of failing inside the window
+// system's set-up.
+static bool displayReachable()
+{
+    if (glfwInit() == GLFW_TRUE) {
+        glfwTerminate();  // raylib brings the window system up again itself
+        return true;
+    }
+    const char *display = std::getenv("DISPLAY");
+    if (display && *display)
+        std::fprintf(stderr, "Mirl: cannot open the display \"%s\"; start Mirl on a desktop, or over ssh with X forwarding\n", display);
+    else
+        std::fprintf(stderr, "Mirl: no display to open (DISPLAY is not set); start Mirl on a desktop, or over ssh with X forwarding\n");
+    return false;
+}
+
 // Brings everything up in order: window, audio, MIDI, synth, scene, stream.
 void initApp(bool small)
 {
@@ -90,14 +109,37 @@ void initApp(bool small)
         SetAudioStreamCallback(audioStream, audioCallback);
         raiseSoundThreadOnNextCall();
         SetAudioStreamVolume(audioStream, 1.0f);
+        // raylib's pan runs from -1 (left) to 1 (right): 0 keeps the mono stream
+        // centred. It is set once, here: every stream call takes the lock that
+        // the sound thread holds while it mixes, and a frame loop that took it
+        // each frame could be preempted holding it and keep the sound waiting.
+        SetAudioStreamPan(audioStream, 0.0f);
         PlayAudioStream(audioStream);
+        lockSoundMemory();
     }
     snapshotParams();
+}
+
+// With MIRL_SOUND_REPORT set (the sound benchmarks set it), one line at the
+// end on how the sound server's calls for sound came and what the system
+// granted the sound thread.
+static void reportSound()
+{
+    if (!std::getenv("MIRL_SOUND_REPORT")) return;
+    static const char *priority[] = {"not asked", "real-time", "real-time within the user's limit", "ordinary (real-time refused)"};
+    static const char *memory[] = {"unlocked", "locked", "partly locked"};
+    SoundThreadReport r = soundThreadReport();
+    std::printf("sound thread: %llu callbacks of %.1f frames, one every %.2f ms, longest gap %.2f ms, "
+                "latest %.2f ms behind; priority %s, memory %s\n",
+                (unsigned long long)r.calls, r.calls ? (double)r.frames / (double)r.calls : 0.0, r.meanGapMs,
+                r.worstGapMs, r.worstLateMs, priority[r.priority & 3], memory[r.memory % 3]);
+    std::fflush(stdout);
 }
 
 // Tears everything down in the reverse dependency order.
 void shutdownApp()
 {
+    reportSound();
     unloadSceneAssets();
     UnloadAudioStream(audioStream);
     CloseAudioDevice();
@@ -112,12 +154,11 @@ int main(int argc, char **argv)
     // its warnings and errors (a missing file, say) still come through.
     SetTraceLogLevel(LOG_WARNING);
     if (reportMissingSceneFiles() > 0) return 1;
+    if (!displayReachable()) return 1;
     initApp(small);
     closeRequested = WindowShouldClose();  // true already when no window came up
     double due = GetTime();
     while (!closeRequested) {
-        // raylib's pan runs from -1 (left) to 1 (right): 0 keeps the mono stream centred.
-        SetAudioStreamPan(audioStream, 0.0f);
         handleInput();
         snapshotParams();
         // At rest nothing is drawn or swapped; input is still read while the

@@ -2,10 +2,6 @@
 // queued notes, renders the voices through the fast path, and feeds the scope.
 #include <atomic>
 #include "synth/engine.h"
-#if defined(__unix__) || defined(__APPLE__)
-#include <pthread.h>
-#include <sched.h>
-#endif
 #if SYNTH_VECTOR_LANES
 #include <pmmintrin.h>
 #include <xmmintrin.h>
@@ -15,7 +11,6 @@ static Lfo lfo;
 static float knob[PARAM_COUNT];   // the callback's copy of the knob values, 0..1 by slot
 static std::atomic<float> scopeRing[SCOPE_SIZE];
 static std::atomic<int> scopeIndex{0};
-static std::atomic<bool> raisePending{false};
 
 Lfo *synthLfo() { return &lfo; }
 
@@ -40,21 +35,6 @@ struct FlushDenormals {
     ~FlushDenormals() { __builtin_aarch64_set_fpcr(saved); }
 #endif
 };
-
-// Puts the thread that plays the sound ahead of the renderer's threads. On a
-// small machine software rendering can keep every core busy, and a sound
-// thread of ordinary priority then misses its turn and the sound drops out.
-// Where the system refuses (no permission), nothing changes.
-static void raiseSoundThreadPriority()
-{
-#if defined(__unix__) || defined(__APPLE__)
-    sched_param param{};
-    param.sched_priority = 10;
-    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
-#endif
-}
-
-void raiseSoundThreadOnNextCall() { raisePending.store(true, std::memory_order_release); }
 
 // Which slots follow the LFO and which the envelope, by the cables in the five inputs.
 static void routeSources(const ModRouting &routing, FrameSetup &fs)
@@ -82,8 +62,7 @@ static void feedScope(const float *out, unsigned frames)
 
 void audioCallback(void *buffer, unsigned int frames)
 {
-    if (raisePending.load(std::memory_order_relaxed) && raisePending.exchange(false, std::memory_order_acquire))
-        raiseSoundThreadPriority();
+    soundThreadTick(frames);
     FlushDenormals flush;
     SynthParams knobs;
     ModRouting routing;

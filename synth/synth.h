@@ -69,8 +69,32 @@ enum LanePath : int32_t {
 
 // Zeroes the eight voices, their filters and the scope samples; the LFO runs on (start-up, before the stream plays).
 void resetSynth();
+// ---- the live sound thread (synth/soundthread.cpp) ----
+// What the system granted the sound thread.
+enum SoundPriority : int32_t {
+    PRIORITY_UNASKED = 0,            // no callback has run yet
+    PRIORITY_REALTIME = 1,           // real-time priority, as asked
+    PRIORITY_REALTIME_LIMITED = 2,   // real-time priority up to the user's limit
+    PRIORITY_ORDINARY = 3,           // refused: the thread runs among all the others
+};
+enum SoundMemory : int32_t { MEMORY_UNLOCKED = 0, MEMORY_LOCKED = 1, MEMORY_PARTLY_LOCKED = 2 };
+// When the sound server called for sound, as the sound thread saw it.
+struct SoundThreadReport {
+    uint64_t calls, frames;      // callbacks so far and the frames they asked for
+    double meanGapMs;            // average time from one callback to the next
+    double worstGapMs;           // longest time between two callbacks
+    double worstLateMs;          // furthest a callback came behind the sound's own clock
+    int32_t priority;            // SoundPriority
+    int32_t memory;              // SoundMemory
+};
 // Asks the next audioCallback to put its own thread ahead of the renderer's (the live stream only).
 void raiseSoundThreadOnNextCall();
+// Sound thread, at the start of each live callback: raises its priority when asked and notes the call's time.
+void soundThreadTick(unsigned frames);
+// Main thread: the timing so far and what priority and memory locking were granted.
+SoundThreadReport soundThreadReport();
+// Main thread, once the stream plays: locks the memory the sound path runs through; returns a SoundMemory.
+int lockSoundMemory();
 // raylib's stream callback: fills frames mono float samples in [-1, 1].
 void audioCallback(void *buffer, unsigned int frames);
 // Main thread: scope sample i of the ring (0..SCOPE_SIZE-1), read without a lock.

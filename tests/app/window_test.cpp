@@ -2,6 +2,7 @@
 // user does, coming back after an unmap, its stream on a real sound server and
 // its device list on standard output.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include "tests/face/driver.h"
 
 namespace {
@@ -43,6 +44,24 @@ TEST(AppWindow, ContentComesBackAfterTheWindowIsUnmappedAndMapped)
     for (int round = 0; round < 2; round++) {
         desk::run({"xdotool", "windowunmap", "--sync", id, "windowmap", "--sync", id}, {f.display.env()});
         EXPECT_TRUE(f.shot(0.5).px == before.px) << "round " << round;
+    }
+}
+
+// Started from a text console or over ssh without X forwarding there is no
+// window to open: one line on standard error, status 1, nothing else (under
+// the sanitizers, no report either).
+TEST(AppWindow, WithoutADisplaySaysSoInOneLineAndExitsWithOne)
+{
+    for (const char *display : {"DISPLAY=", "DISPLAY=:987"}) {
+        std::string out = desk::tempDir("nodisplay") + "/out.txt";
+        desk::Process p = desk::spawn({desk::mirlPath()}, {display, "ASAN_OPTIONS=detect_leaks=1",
+                                      "PULSE_SERVER=unix:/nonexistent/native"}, desk::sourceDir(), out);
+        ASSERT_TRUE(desk::waitExit(p, 30)) << display;
+        std::string text = desk::readFile(out);
+        EXPECT_EQ(p.exitCode, 1) << display << ": " << text;
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << display << ": " << text;
+        EXPECT_EQ(text.rfind("Mirl: ", 0), 0u) << display << ": " << text;
+        EXPECT_NE(text.find("display"), std::string::npos) << text;
     }
 }
 

@@ -31,7 +31,7 @@ std::vector<uint32_t> face(const std::string &exe, const std::string &cwd)
 {
     desk::Display d = desk::startDisplay(1280, 1024);
     std::string log = desk::tempDir("install-run") + "/out.txt";
-    desk::Mirl m = {desk::spawn({exe}, {d.env(), "LIBGL_ALWAYS_SOFTWARE=1", "ASAN_OPTIONS=detect_leaks=0",
+    desk::Mirl m = {desk::spawn({exe}, {d.env(), "LIBGL_ALWAYS_SOFTWARE=1", "ASAN_OPTIONS=detect_leaks=1",
                                         "PULSE_SERVER=unix:/nonexistent/native"}, cwd, log), {}, false};
     std::vector<uint32_t> pixels;
     if ((m.ok = desk::findWindow(d, "Mirl", 300, 30, &m.window))) {

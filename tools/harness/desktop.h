@@ -130,4 +130,24 @@ Mirl startMirl(const Display &d, const std::vector<std::string> &soundEnv,
 // Closes the window as a user does and returns the exit code (-1 on timeout).
 int closeMirl(const Display &d, Mirl &m, double seconds = 10);
 
+// A busy desktop beside the program under test (tools/harness/load.cpp):
+// faces more of the program on displays of their own, each switching help mode
+// on and off and drawing tooltips, and, with diskWriter, a file of 1.5 GB
+// written and flushed to disk over and over.
+struct Load;
+Load *startLoad(int faces, bool diskWriter);
+// True while every face of the load came up and runs.
+bool loadRunning(const Load *load);
+// Ends the load; returns the megabytes the disk writer flushed.
+long stopLoad(Load *load);
+
+// A run of this many silent samples inside a held note is a gap a listener hears.
+enum { GAP_SAMPLES = 64 };
+struct Gaps {
+    size_t count;     // runs of GAP_SAMPLES or more exactly silent samples
+    size_t longest;   // the longest silent run, in samples
+};
+// The gaps in samples [from, to) of a recording.
+Gaps countGaps(const std::vector<float> &x, size_t from, size_t to);
+
 }  // namespace desk
