@@ -1,6 +1,7 @@
 // The audio callback's shell: takes the newest knobs and cables, applies the
 // queued notes, renders the voices through the fast path, and feeds the scope.
 #include <atomic>
+#include <new>
 #include "synth/engine.h"
 #if defined(__unix__) || defined(__APPLE__)
 #include <pthread.h>
@@ -11,20 +12,32 @@
 #include <xmmintrin.h>
 #endif
 
-static Lfo lfo;
-static float knob[PARAM_COUNT];   // the callback's copy of the knob values, 0..1 by slot
-static std::atomic<float> scopeRing[SCOPE_SIZE];
-static std::atomic<int> scopeIndex{0};
+static SynthState live;   // the live program's engine (and the renderer's)
 static std::atomic<bool> raisePending{false};
 
-Lfo *synthLfo() { return &lfo; }
+SynthState &liveSynth() { return live; }
+Lfo *synthLfo() { return &live.lfo; }
+Lfo *synthLfo(SynthState &s) { return &s.lfo; }
 
-void resetSynth()
+SynthState *createSynth()
 {
-    resetVoices();
-    resetFastPath();
-    for (std::atomic<float> &s : scopeRing) s.store(0.0f, std::memory_order_relaxed);
+    SynthState *s = new (std::nothrow) SynthState{};
+    if (s) resetSynth(*s);
+    return s;
 }
+
+void destroySynth(SynthState *s) { delete s; }
+
+void resetSynth(SynthState &s)
+{
+    resetVoices(s.voices);
+    resetFastPath(s.fast);
+    for (std::atomic<float> &x : s.scopeRing) x.store(0.0f, std::memory_order_relaxed);
+}
+
+void resetSynth() { resetSynth(live); }
+
+LadderFilter voiceFilter(int j) { return laneFilter(live.fast.bank, j); }
 
 // Decaying filter states would otherwise sink into subnormal numbers, which the
 // processor handles many times slower; below 1e-38 they are far beneath hearing,
@@ -71,46 +84,51 @@ static void routeSources(const ModRouting &routing, FrameSetup &fs)
 }
 
 // Keeps every SCOPE_STRIDE-th frame of the buffer, counting from its first.
-static void feedScope(const float *out, unsigned frames)
+static void feedScope(SynthState &s, const float *out, unsigned frames)
 {
     for (unsigned i = 0; i < frames; i += SCOPE_STRIDE) {
-        int w = scopeIndex.load(std::memory_order_relaxed);
-        scopeRing[w].store(out[i], std::memory_order_relaxed);
-        scopeIndex.store(w + 1 == SCOPE_SIZE ? 0 : w + 1, std::memory_order_relaxed);
+        int w = s.scopeIndex.load(std::memory_order_relaxed);
+        s.scopeRing[w].store(out[i], std::memory_order_relaxed);
+        s.scopeIndex.store(w + 1 == SCOPE_SIZE ? 0 : w + 1, std::memory_order_relaxed);
     }
+}
+
+void renderSynth(SynthState &s, float *out, unsigned frames, const SynthParams &knobs, const ModRouting &routing)
+{
+    FlushDenormals flush;
+    float param[PARAM_COUNT];
+    for (int k = 0; k < PARAM_COUNT; k++) {
+        s.knob[k] = knobs.*KnobField[k];
+        if (s.knob[k] != s.knob[k]) s.knob[k] = 0.0f;   // a NaN knob would poison the whole voice
+        param[k] = modulatedParam(s.knob, k, 0.0f);
+    }
+    lfoSetRate(s.lfo, param[PARAM_LFO_RATE]);
+    for (int j = 0; j < VOICE_COUNT; j++)
+        if (s.voices[j].restart != RESTART_NONE)
+            restartLane(s.fast, j, (VoiceRestart)s.voices[j].restart), s.voices[j].restart = RESTART_NONE;
+    if (frames == 0) return;
+    FrameSetup fs{s.knob, param, {}, {}, 0, 0, true};
+    routeSources(routing, fs);
+    renderVoices(s, out, frames, fs);
+    feedScope(s, out, frames);
 }
 
 void audioCallback(void *buffer, unsigned int frames)
 {
     if (raisePending.load(std::memory_order_relaxed) && raisePending.exchange(false, std::memory_order_acquire))
         raiseSoundThreadPriority();
-    FlushDenormals flush;
     SynthParams knobs;
     ModRouting routing;
     readParams(&knobs, &routing);
-    float param[PARAM_COUNT];
-    for (int k = 0; k < PARAM_COUNT; k++) {
-        knob[k] = knobs.*KnobField[k];
-        if (knob[k] != knob[k]) knob[k] = 0.0f;   // a NaN knob would poison the whole voice
-        param[k] = modulatedParam(knob, k, 0.0f);
-    }
-    lfoSetRate(lfo, param[PARAM_LFO_RATE]);
     drainNoteEvents();
-    Voice *voices = voicePool();
-    for (int j = 0; j < VOICE_COUNT; j++)
-        if (voices[j].restart != RESTART_NONE) restartLane(j, (VoiceRestart)voices[j].restart), voices[j].restart = RESTART_NONE;
-    if (frames == 0) return;
-    float *out = static_cast<float *>(buffer);
-    FrameSetup fs{knob, param, {}, {}, 0, 0, true};
-    routeSources(routing, fs);
-    renderVoices(out, frames, voices, lfo, fs);
-    feedScope(out, frames);
+    renderSynth(live, static_cast<float *>(buffer), frames, knobs, routing);
 }
 
-float scopeSample(int i)
+float scopeSample(const SynthState &s, int i)
 {
     if (i < 0 || i >= SCOPE_SIZE) return 0.0f;
-    return scopeRing[i].load(std::memory_order_relaxed);
+    return s.scopeRing[i].load(std::memory_order_relaxed);
 }
 
-int scopeOldestIndex() { return scopeIndex.load(std::memory_order_relaxed); }
+float scopeSample(int i) { return scopeSample(live, i); }
+int scopeOldestIndex() { return live.scopeIndex.load(std::memory_order_relaxed); }
