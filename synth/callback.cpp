@@ -1,58 +1,22 @@
-// The audio callback's shell: takes the newest knobs and cables, applies the
-// queued notes, renders the voices through the fast path, and feeds the scope.
+// The live program's sound: the one engine its callback plays, fed the
+// newest knobs and cables and the queued notes, on a raised thread.
 #include <atomic>
-#include <new>
+#include "midi/midi.h"
+#include "panel/panel.h"
 #include "synth/engine.h"
 #if defined(__unix__) || defined(__APPLE__)
 #include <pthread.h>
 #include <sched.h>
-#endif
-#if SYNTH_VECTOR_LANES
-#include <pmmintrin.h>
-#include <xmmintrin.h>
 #endif
 
 static SynthState live;   // the live program's engine (and the renderer's)
 static std::atomic<bool> raisePending{false};
 
 SynthState &liveSynth() { return live; }
-Lfo *synthLfo() { return &live.lfo; }
-Lfo *synthLfo(SynthState &s) { return &s.lfo; }
-
-SynthState *createSynth()
-{
-    SynthState *s = new (std::nothrow) SynthState{};
-    if (s) resetSynth(*s);
-    return s;
-}
-
-void destroySynth(SynthState *s) { delete s; }
-
-void resetSynth(SynthState &s)
-{
-    resetVoices(s.voices);
-    resetFastPath(s.fast);
-    for (std::atomic<float> &x : s.scopeRing) x.store(0.0f, std::memory_order_relaxed);
-}
-
 void resetSynth() { resetSynth(live); }
+Lfo *synthLfo() { return &live.lfo; }
 
 LadderFilter voiceFilter(int j) { return laneFilter(live.fast.bank, j); }
-
-// Decaying filter states would otherwise sink into subnormal numbers, which the
-// processor handles many times slower; below 1e-38 they are far beneath hearing,
-// so the callback treats them as zero.
-struct FlushDenormals {
-#if SYNTH_VECTOR_LANES
-    unsigned int saved = _mm_getcsr();
-    FlushDenormals() { _mm_setcsr(saved | _MM_FLUSH_ZERO_ON | _MM_DENORMALS_ZERO_ON); }
-    ~FlushDenormals() { _mm_setcsr(saved); }
-#elif defined(__aarch64__)
-    unsigned int saved = __builtin_aarch64_get_fpcr();
-    FlushDenormals() { __builtin_aarch64_set_fpcr(saved | (1u << 24)); }   // FZ: flush to zero
-    ~FlushDenormals() { __builtin_aarch64_set_fpcr(saved); }
-#endif
-};
 
 // Puts the thread that plays the sound ahead of the renderer's threads. On a
 // small machine software rendering can keep every core busy, and a sound
@@ -69,50 +33,6 @@ static void raiseSoundThreadPriority()
 
 void raiseSoundThreadOnNextCall() { raisePending.store(true, std::memory_order_release); }
 
-// Which slots follow the LFO and which the envelope, by the cables in the five inputs.
-static void routeSources(const ModRouting &routing, FrameSetup &fs)
-{
-    fs.lfoCount = fs.envCount = 0;
-    for (int m = 0; m < MOD_INPUT_COUNT; m++) {
-        int32_t source = routing.*ModSourceField[m];
-        if (source == JACK_LFO_OUT) fs.lfoTargets[fs.lfoCount++] = ModTarget[m];
-        else if (source == JACK_ENV_OUT) fs.envTargets[fs.envCount++] = ModTarget[m];
-    }
-    fs.oscSteady = true;
-    for (int m = 0; m < fs.lfoCount; m++)
-        fs.oscSteady &= fs.lfoTargets[m] != PARAM_TUNE && fs.lfoTargets[m] != PARAM_SHAPE && fs.lfoTargets[m] != PARAM_FOLD;
-}
-
-// Keeps every SCOPE_STRIDE-th frame of the buffer, counting from its first.
-static void feedScope(SynthState &s, const float *out, unsigned frames)
-{
-    for (unsigned i = 0; i < frames; i += SCOPE_STRIDE) {
-        int w = s.scopeIndex.load(std::memory_order_relaxed);
-        s.scopeRing[w].store(out[i], std::memory_order_relaxed);
-        s.scopeIndex.store(w + 1 == SCOPE_SIZE ? 0 : w + 1, std::memory_order_relaxed);
-    }
-}
-
-void renderSynth(SynthState &s, float *out, unsigned frames, const SynthParams &knobs, const ModRouting &routing)
-{
-    FlushDenormals flush;
-    float param[PARAM_COUNT];
-    for (int k = 0; k < PARAM_COUNT; k++) {
-        s.knob[k] = knobs.*KnobField[k];
-        if (s.knob[k] != s.knob[k]) s.knob[k] = 0.0f;   // a NaN knob would poison the whole voice
-        param[k] = modulatedParam(s.knob, k, 0.0f);
-    }
-    lfoSetRate(s.lfo, param[PARAM_LFO_RATE]);
-    for (int j = 0; j < VOICE_COUNT; j++)
-        if (s.voices[j].restart != RESTART_NONE)
-            restartLane(s.fast, j, (VoiceRestart)s.voices[j].restart), s.voices[j].restart = RESTART_NONE;
-    if (frames == 0) return;
-    FrameSetup fs{s.knob, param, {}, {}, 0, 0, true};
-    routeSources(routing, fs);
-    renderVoices(s, out, frames, fs);
-    feedScope(s, out, frames);
-}
-
 void audioCallback(void *buffer, unsigned int frames)
 {
     if (raisePending.load(std::memory_order_relaxed) && raisePending.exchange(false, std::memory_order_acquire))
@@ -124,11 +44,17 @@ void audioCallback(void *buffer, unsigned int frames)
     renderSynth(live, static_cast<float *>(buffer), frames, knobs, routing);
 }
 
-float scopeSample(const SynthState &s, int i)
-{
-    if (i < 0 || i >= SCOPE_SIZE) return 0.0f;
-    return s.scopeRing[i].load(std::memory_order_relaxed);
-}
-
 float scopeSample(int i) { return scopeSample(live, i); }
 int scopeOldestIndex() { return live.scopeIndex.load(std::memory_order_relaxed); }
+
+// The live program's engine takes its notes from the note queue.
+void drainNoteEvents()
+{
+    int time, status, data1, data2;
+    while (midiNextEvent(&time, &status, &data1, &data2)) applyNoteEvent(liveSynth(), time, status, data1, data2);
+}
+
+Voice *voicePool() { return liveSynth().voices; }
+void noteOn(int note, int velocity, int time) { noteOn(liveSynth(), note, velocity, time); }
+void noteOff(int note, int time) { noteOff(liveSynth(), note, time); }
+void allNotesOff(int time) { allNotesOff(liveSynth(), time); }

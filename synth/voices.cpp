@@ -2,12 +2,13 @@
 // and a note-off change in it. A note-on marks the voice restarted; the
 // callback then starts its filter afresh (see VoiceRestart).
 #include <cstring>
-#include "midi/midi.h"
 #include "synth/blocks.h"
 #include "synth/engine.h"
 
 // The MIDI status bytes the voices answer (channel bits masked off); Stop releases every voice.
 enum { MIDI_NOTE_OFF = 0x80, MIDI_NOTE_ON = 0x90, MIDI_STOP = 0xFC };
+
+Voice *voicePool(SynthState &s) { return s.voices; }
 
 void resetVoices(Voice *voices)
 {
@@ -103,16 +104,3 @@ void applyNoteEvent(SynthState &s, int time, int status, int data1, int data2)
         else noteOff(s, data1, time);
     }
 }
-
-// The live program's engine takes its notes from the note queue.
-void drainNoteEvents()
-{
-    int time, status, data1, data2;
-    while (midiNextEvent(&time, &status, &data1, &data2)) applyNoteEvent(liveSynth(), time, status, data1, data2);
-}
-
-Voice *voicePool() { return liveSynth().voices; }
-Voice *voicePool(SynthState &s) { return s.voices; }
-void noteOn(int note, int velocity, int time) { noteOn(liveSynth(), note, velocity, time); }
-void noteOff(int note, int time) { noteOff(liveSynth(), note, time); }
-void allNotesOff(int time) { allNotesOff(liveSynth(), time); }
