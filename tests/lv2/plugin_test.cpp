@@ -6,6 +6,7 @@
 #include <lv2/atom/forge.h>
 #include <lv2/midi/midi.h>
 #include <lv2/urid/urid.h>
+#include <cmath>
 #include <map>
 #include <random>
 #include <string>
@@ -55,9 +56,9 @@ struct Player {
     float knob[PARAM_COUNT], mod[5] = {}, latency = -1;
     alignas(8) uint8_t seq[8192];
     std::vector<float> block;
-    Player(const Host &h, const float *knobs)
+    Player(const Host &h, const float *knobs, double rate = 44100)
     {
-        inst = lilv_plugin_instantiate(h.plugin, 44100, features);
+        inst = lilv_plugin_instantiate(h.plugin, rate, features);
         for (int k = 0; k < PARAM_COUNT; k++) knob[k] = knobs[k], lilv_instance_connect_port(inst, PORT_KNOB_FIRST + k, &knob[k]);
         for (int m = 0; m < 5; m++) lilv_instance_connect_port(inst, PORT_MOD_FIRST + m, &mod[m]);
         lilv_instance_connect_port(inst, PORT_LATENCY, &latency);
@@ -188,6 +189,53 @@ TEST(Lv2Plugin, AllNotesOffReleasesAndAllSoundOffSilences)
     other.push_back({100, {0xB0, 7, 0}}), other.push_back({200, {0xB0, 64, 127}}), other.push_back({300, {0xE0, 0, 0}});
     Player r(h, defaults), s(h, defaults);
     EXPECT_EQ(play(r, other, 5000, {100}), play(s, eventsOf({held[0], held[1]}), 5000, {100}));
+}
+
+// Positive-going zero crossings of x between from and to, interpolated: the frequency at this rate.
+double pitchOf(const std::vector<float> &x, size_t from, size_t to, double rate)
+{
+    double first = -1, last = -1;
+    int count = 0;
+    for (size_t i = from; i + 1 < to; i++)
+        if (x[i] < 0 && x[i + 1] >= 0) {
+            double t = (double)i + x[i] / (x[i] - x[i + 1]);
+            if (first < 0) first = t;
+            last = t;
+            count++;
+        }
+    return (count - 1) * rate / (last - first);
+}
+
+// The first frame from which the sound stands out of silence.
+size_t onsetOf(const std::vector<float> &x)
+{
+    size_t i = 0;
+    while (i < x.size() && std::fabs(x[i]) < 0.01f) i++;
+    return i;
+}
+
+TEST(Lv2Plugin, At48000AHeldA4KeepsItsPitchAndStartsAfterTheReportedLatency)
+{
+    Host h;
+    float plain[PARAM_COUNT];
+    std::copy(defaults, defaults + PARAM_COUNT, plain);
+    plain[PARAM_SHAPE] = 0.0f;   // a sine: clean crossings
+    std::vector<Event> a4 = {{4410, {0x90, 69, 100}}};
+    Player ref(h, plain);
+    std::vector<float> at44 = play(ref, a4, 44100 * 3 / 2, {512});
+    for (double rate : {48000.0, 96000.0}) {
+        Player p(h, plain, rate);
+        ASSERT_NE(p.inst, nullptr);
+        std::mt19937 rng(48);
+        std::vector<uint32_t> sizes;
+        for (int i = 0; i < 40; i++) sizes.push_back(rng() % 3000);
+        std::vector<float> out = play(p, {{(long long)(rate / 10), {0x90, 69, 100}}}, (long long)(rate * 1.5), sizes);
+        EXPECT_GT(p.latency, 0.0f);
+        EXPECT_NEAR(pitchOf(out, (size_t)(rate * 0.5), out.size(), rate), 441.0, 0.1) << rate;
+        double ratio = rate / 44100.0, expected = (double)onsetOf(at44) * ratio + p.latency;
+        EXPECT_NEAR((double)onsetOf(out), expected, ratio + 1) << rate;
+    }
+    EXPECT_NEAR(pitchOf(at44, 22050, at44.size(), 44100), 441.0, 0.1);
 }
 
 TEST(Lv2Plugin, RefusesAHostWithoutUridMap)
