@@ -15,7 +15,7 @@ pkgs=(build-essential cmake pkg-config git dpkg-dev debian-archive-keyring
       libgtest-dev libgmock-dev libbenchmark-dev
       xvfb xdotool x11-utils pulseaudio pulseaudio-utils sox fonts-dejavu-core fonts-dejavu-extra
       libsmf-dev desktop-file-utils file
-      lv2-dev liblilv-dev lilv-utils sordi)
+      lv2-dev liblilv-dev lilv-utils sordi libsamplerate0-dev)
 
 missing=()
 for p in "${pkgs[@]}"; do
