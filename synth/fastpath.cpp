@@ -7,49 +7,6 @@
 // - Period replay (synth/replay.h): a filter period that has come round to
 //   exactly the same state is read back instead of computed.
 #include "synth/engine.h"
-#include "synth/replay.h"
-
-enum { OSC_TABLE = 8192 };   // longest period: note -1 (7.7 Hz), 5714 samples
-
-// One phase position of an oscillator table: the sine and the folded sample,
-// each valid when its stamp equals the table's generation (so a change of key
-// invalidates a table in one step), side by side so a lookup touches one cache line.
-struct OscEntry {
-    uint32_t sineStamp;
-    float sine;
-    uint32_t foldedStamp;
-    float folded;
-};
-
-// Everything the fast path keeps for one voice besides its filter lane. The
-// eight lanes' keys and counters sit together in a few cache lines; the big
-// tables they point to are apart.
-struct Lane {
-    bool filterValid;            // the lane's coefficients are those of cutKey, resKey
-    uint32_t cutKey, resKey;
-    bool periodValid;            // period is that of periodKey
-    uint32_t periodKey;
-    double period;
-    uint32_t sineKey;            // the frequency the sines are of
-    uint32_t foldKey[3];         // frequency, shape and fold the folded samples are of
-    uint32_t sineGen, foldedGen;
-    Recording rec;
-    OscEntry *osc;               // OSC_TABLE entries, indexed by the phase counter
-};
-// The big tables of one lane: its oscillator table and its recorded period.
-struct LaneTables {
-    OscEntry osc[OSC_TABLE];
-    Tape tape;
-};
-
-static FilterBank bank;        // the eight filters, lane j for voice j
-static Lane lanes[LANES];
-static LaneTables tables[LANES];
-static struct {                // the last coefficients computed, shared by all lanes:
-    bool valid;                // LFO-driven cutoffs repeat across voices
-    uint32_t cutKey, resKey;
-    float f, k, p, r;
-} lastCoefficients;
 
 // Moves a table of lane j to a new generation; after four billion changes the stamps start afresh.
 static void invalidate(Lane &lane, bool sine)
@@ -61,50 +18,44 @@ static void invalidate(Lane &lane, bool sine)
     }
 }
 
-void resetFastPath()
+void resetFastPath(FastPath &fp)
 {
-    std::memset(&bank, 0, sizeof bank);
-    std::memset(lanes, 0, sizeof lanes);
-    std::memset(tables, 0, sizeof tables);
+    std::memset(&fp, 0, sizeof fp);
     for (int j = 0; j < LANES; j++) {
-        lanes[j].osc = tables[j].osc;
-        lanes[j].rec.tape = &tables[j].tape;
-        lanes[j].sineGen = lanes[j].foldedGen = 1;
-        forgetRecording(lanes[j].rec);
+        fp.lanes[j].osc = fp.tables[j].osc;
+        fp.lanes[j].rec.tape = &fp.tables[j].tape;
+        fp.lanes[j].sineGen = fp.lanes[j].foldedGen = 1;
+        forgetRecording(fp.lanes[j].rec);
     }
-    lastCoefficients = {};
 }
 
-void restartLane(int j, VoiceRestart how)
+void restartLane(FastPath &fp, int j, VoiceRestart how)
 {
-    forgetRecording(lanes[j].rec);
-    if (how == RESTART_FRESH) setLaneState(bank, j, LaneState{});
+    forgetRecording(fp.lanes[j].rec);
+    if (how == RESTART_FRESH) setLaneState(fp.bank, j, LaneState{});
 }
-
-LadderFilter voiceFilter(int j) { return laneFilter(bank, j); }
 
 // Sets lane j's filter coefficients for a cutoff and resonance, computing them only when new.
-SYNTH_INLINE void setupFilterCached(int j, float cutoff, float resonance)
+SYNTH_INLINE void setupFilterCached(FastPath &fp, int j, float cutoff, float resonance)
 {
-    Lane &c = lanes[j];
+    Lane &c = fp.lanes[j];
     uint32_t ck = bitsOf(cutoff), rk = bitsOf(resonance);
     if (c.filterValid && c.cutKey == ck && c.resKey == rk) return;
-    auto &g = lastCoefficients;
+    SharedCoefficients &g = fp.lastCoefficients;
     if (!(g.valid && g.cutKey == ck && g.resKey == rk)) {
         LadderFilter q;
         filterSetup(q, cutoff, resonance);
         g = {true, ck, rk, q.f, q.k, q.p, q.r};
     }
-    bank.f[j] = g.f, bank.k[j] = g.k, bank.p[j] = g.p, bank.r[j] = g.r;
+    fp.bank.f[j] = g.f, fp.bank.k[j] = g.k, fp.bank.p[j] = g.p, fp.bank.r[j] = g.r;
     c.filterValid = true;
     c.cutKey = ck;
     c.resKey = rk;
 }
 
-// Lane j's oscillator period for freq.
-SYNTH_INLINE double periodCached(int j, float freq)
+// A lane's oscillator period for freq.
+SYNTH_INLINE double periodCached(Lane &c, float freq)
 {
-    Lane &c = lanes[j];
     uint32_t fk = bitsOf(freq);
     if (!c.periodValid || c.periodKey != fk) {
         c.periodValid = true;
@@ -114,13 +65,12 @@ SYNTH_INLINE double periodCached(int j, float freq)
     return c.period;
 }
 
-// The oscillator's sine for lane j at phase n, from the lane's table when the
+// The oscillator's sine for a lane at phase n, from the lane's table when the
 // frequency has not changed since it was computed. Above shape 0.5 the blend
 // is triangle to saw and the sine is not heard, so it is not computed.
-SYNTH_INLINE float sineCached(int j, int32_t n, float freq, float shape)
+SYNTH_INLINE float sineCached(Lane &c, int32_t n, float freq, float shape)
 {
     if (shape > 0.5f) return 0.0f;
-    Lane &c = lanes[j];
     uint32_t fk = bitsOf(freq);
     if (fk != c.sineKey) {
         c.sineKey = fk;
@@ -135,12 +85,11 @@ SYNTH_INLINE float sineCached(int j, int32_t n, float freq, float shape)
     return e.sine;
 }
 
-// The table entry for lane j's folded sample at phase n (after moving the
+// The table entry for a lane's folded sample at phase n (after moving the
 // table to a new generation if frequency, shape or fold changed), or none
 // when n lies beyond the table.
-SYNTH_INLINE OscEntry *foldedEntry(int j, int32_t n, float freq, float shape, float fold)
+SYNTH_INLINE OscEntry *foldedEntry(Lane &c, int32_t n, float freq, float shape, float fold)
 {
-    Lane &c = lanes[j];
     uint32_t fk = bitsOf(freq), sk = bitsOf(shape), bk = bitsOf(fold);
     if (fk != c.foldKey[0] || sk != c.foldKey[1] || bk != c.foldKey[2]) {
         c.foldKey[0] = fk;
@@ -153,9 +102,14 @@ SYNTH_INLINE OscEntry *foldedEntry(int j, int32_t n, float freq, float shape, fl
 
 // The frames of one call, on vector lanes (x86) or the plain ones.
 template <bool VECTOR>
-SYNTH_INLINE void renderFrames(float *out, unsigned frames, Voice *voices, Lfo &lfo, FrameSetup &fs)
+SYNTH_INLINE void renderFrames(float *out, unsigned frames, SynthState &s, FrameSetup &fs)
 {
     float *P = fs.param;
+    Voice *voices = s.voices;
+    Lfo &lfo = s.lfo;
+    FastPath &fp = s.fast;
+    FilterBank &bank = fp.bank;
+    Lane *lanes = fp.lanes;
     for (unsigned i = 0; i < frames; i++) {
         if (fs.lfoCount > 0) {
             float l = lfoTick(lfo, P[PARAM_LFO_DEPTH]);
@@ -177,9 +131,9 @@ SYNTH_INLINE void renderFrames(float *out, unsigned frames, Voice *voices, Lfo &
                 float envMod = v.envelope.level * P[PARAM_ENV_AMOUNT];
                 for (int m = 0; m < fs.envCount; m++) P[fs.envTargets[m]] = modulatedParam(fs.knob, fs.envTargets[m], envMod);
             }
-            setupFilterCached(j, P[PARAM_CUTOFF], P[PARAM_RESONANCE]);
+            setupFilterCached(fp, j, P[PARAM_CUTOFF], P[PARAM_RESONANCE]);
             float freq = detunedFrequency(v, P[PARAM_TUNE]);
-            double period = periodCached(j, freq);
+            double period = periodCached(lanes[j], freq);
             LoopKey key = {{bitsOf(freq), bitsOf(P[PARAM_SHAPE]), bitsOf(P[PARAM_FOLD]), bitsOf(P[PARAM_CUTOFF]), bitsOf(P[PARAM_RESONANCE])}};
             replayAll &= loopFollows(lanes[j].rec, bank, j, key, period, v.phase);
             ns[j] = v.phase, freqs[j] = freq, shapes[j] = P[PARAM_SHAPE], folds[j] = P[PARAM_FOLD];
@@ -202,7 +156,7 @@ SYNTH_INLINE void renderFrames(float *out, unsigned frames, Voice *voices, Lfo &
                 if (!sounding[j]) continue;
                 loopBeforeFilter(lanes[j].rec, bank, j, ns[j]);
                 Lane &c = lanes[j];
-                OscEntry *e = fs.oscSteady ? foldedEntry(j, ns[j], freqs[j], shapes[j], folds[j]) : nullptr;
+                OscEntry *e = fs.oscSteady ? foldedEntry(c, ns[j], freqs[j], shapes[j], folds[j]) : nullptr;
                 if (e && e->foldedStamp == c.foldedGen) {
                     in[j] = e->folded;
                     continue;
@@ -210,7 +164,7 @@ SYNTH_INLINE void renderFrames(float *out, unsigned frames, Voice *voices, Lfo &
                 missed = miss[j] = true;
                 fresh[j] = e;
                 n[j] = (float)ns[j], f[j] = freqs[j], sh[j] = shapes[j], b[j] = folds[j];
-                s[j] = sineCached(j, ns[j], freqs[j], shapes[j]);
+                s[j] = sineCached(c, ns[j], freqs[j], shapes[j]);
             }
             if (missed) {
                 float x[LANES];
@@ -240,22 +194,22 @@ SYNTH_INLINE void renderFrames(float *out, unsigned frames, Voice *voices, Lfo &
     }
 }
 
-static void renderPlain(float *out, unsigned frames, Voice *voices, Lfo &lfo, FrameSetup &fs)
+static void renderPlain(float *out, unsigned frames, SynthState &s, FrameSetup &fs)
 {
-    renderFrames<false>(out, frames, voices, lfo, fs);
+    renderFrames<false>(out, frames, s, fs);
 }
 
 #if SYNTH_VECTOR_LANES
 // The same frames compiled twice more: for plain x86-64 (SSE2) and for AVX2,
 // which holds the eight filter lanes in one register.
-static void renderSse2(float *out, unsigned frames, Voice *voices, Lfo &lfo, FrameSetup &fs)
+static void renderSse2(float *out, unsigned frames, SynthState &s, FrameSetup &fs)
 {
-    renderFrames<true>(out, frames, voices, lfo, fs);
+    renderFrames<true>(out, frames, s, fs);
 }
 
-__attribute__((target("avx2"))) static void renderAvx2(float *out, unsigned frames, Voice *voices, Lfo &lfo, FrameSetup &fs)
+__attribute__((target("avx2"))) static void renderAvx2(float *out, unsigned frames, SynthState &s, FrameSetup &fs)
 {
-    renderFrames<true>(out, frames, voices, lfo, fs);
+    renderFrames<true>(out, frames, s, fs);
 }
 
 static const LanePath bestPath = __builtin_cpu_supports("avx2") ? LANES_AVX2 : LANES_SSE2;
@@ -270,15 +224,15 @@ LanePath useLanePath(LanePath wanted)
     return lanePath;
 }
 
-void renderVoices(float *out, unsigned frames, Voice *voices, Lfo &lfo, FrameSetup &fs)
+void renderVoices(SynthState &s, float *out, unsigned frames, FrameSetup &fs)
 {
     switch (lanePath) {
 #if SYNTH_VECTOR_LANES
-    case LANES_AVX2: renderAvx2(out, frames, voices, lfo, fs); break;
-    case LANES_SSE2: renderSse2(out, frames, voices, lfo, fs); break;
+    case LANES_AVX2: renderAvx2(out, frames, s, fs); break;
+    case LANES_SSE2: renderSse2(out, frames, s, fs); break;
 #endif
-    default: renderPlain(out, frames, voices, lfo, fs); break;
+    default: renderPlain(out, frames, s, fs); break;
     }
     // A replaying filter's lane state stands where its replay began; bring it up to date.
-    for (int j = 0; j < LANES; j++) catchUpReplay(lanes[j].rec, bank, j);
+    for (int j = 0; j < LANES; j++) catchUpReplay(s.fast.lanes[j].rec, s.fast.bank, j);
 }

@@ -67,6 +67,39 @@ enum LanePath : int32_t {
     LANES_AVX2 = 2,    // x86 vector lanes, 256 bits (when the processor has them)
 };
 
+// ---- engines ----
+// The global functions below play the live program's engine (the renderer's
+// too). A host that runs several engines side by side gives each one a
+// SynthState of its own: voices, filters, LFO and scope, sharing nothing.
+struct SynthState;
+struct SynthParams;
+struct ModRouting;
+// Makes a silent engine of its own, or none when memory is short (start-up only: it allocates).
+SynthState *createSynth();
+// Frees an engine made by createSynth.
+void destroySynth(SynthState *s);
+// Zeroes an engine's voices, filters and scope samples; its LFO runs on.
+void resetSynth(SynthState &s);
+// Fills out with frames samples in [-1, 1] from these knobs and cables, after the notes applied so far.
+void renderSynth(SynthState &s, float *out, unsigned frames, const SynthParams &knobs, const ModRouting &routing);
+// Applies one MIDI message as the note queue's are applied: note on, note off, Stop; the rest is ignored.
+void applyNoteEvent(SynthState &s, int time, int status, int data1, int data2);
+// Stops every voice at once, without a release.
+void silenceVoices(SynthState &s);
+// An engine's eight voices.
+Voice *voicePool(SynthState &s);
+// An engine's LFO.
+Lfo *synthLfo(SynthState &s);
+// Scope sample i of an engine's ring.
+float scopeSample(const SynthState &s, int i);
+// Starts a fresh voice of an engine or retriggers the one holding the note.
+void noteOn(SynthState &s, int note, int velocity, int time);
+// Releases every voice of an engine holding the note.
+void noteOff(SynthState &s, int note, int time);
+// Releases every voice of an engine.
+void allNotesOff(SynthState &s, int time);
+
+// ---- the live engine ----
 // Zeroes the eight voices, their filters and the scope samples; the LFO runs on (start-up, before the stream plays).
 void resetSynth();
 // ---- the live sound thread (synth/soundthread.cpp) ----

@@ -2,27 +2,24 @@
 // and a note-off change in it. A note-on marks the voice restarted; the
 // callback then starts its filter afresh (see VoiceRestart).
 #include <cstring>
-#include "midi/midi.h"
 #include "synth/blocks.h"
 #include "synth/engine.h"
 
 // The MIDI status bytes the voices answer (channel bits masked off); Stop releases every voice.
 enum { MIDI_NOTE_OFF = 0x80, MIDI_NOTE_ON = 0x90, MIDI_STOP = 0xFC };
 
-static Voice voices[VOICE_COUNT];
+Voice *voicePool(SynthState &s) { return s.voices; }
 
-Voice *voicePool() { return voices; }
-
-void resetVoices()
+void resetVoices(Voice *voices)
 {
-    std::memset(voices, 0, sizeof voices);
-    for (Voice &v : voices) v.note = NO_NOTE;
+    std::memset(voices, 0, sizeof(Voice) * VOICE_COUNT);
+    for (int j = 0; j < VOICE_COUNT; j++) voices[j].note = NO_NOTE;
 }
 
 // The voice a note-on takes: the one already holding the note, else a free
 // one (the highest), else the earliest-started released voice, else the
 // earliest-started of all. Start times compare as unsigned ms of the clock.
-static int chooseVoice(int note, bool *fresh)
+static int chooseVoice(const Voice *voices, int note, bool *fresh)
 {
     int freeVoice = -1;
     for (int j = 0; j < VOICE_COUNT; j++) {
@@ -44,10 +41,10 @@ static int chooseVoice(int note, bool *fresh)
     return chosen;
 }
 
-void noteOn(int note, int velocity, int time)
+void noteOn(SynthState &s, int note, int velocity, int time)
 {
     bool fresh;
-    Voice &v = voices[chooseVoice(note, &fresh)];
+    Voice &v = s.voices[chooseVoice(s.voices, note, &fresh)];
     v.gate = true;
     v.active = true;
     v.velocity = velocity;
@@ -71,32 +68,39 @@ void noteOn(int note, int velocity, int time)
     v.envelope.offTime = -1;
 }
 
-void noteOff(int note, int time)
+void noteOff(SynthState &s, int note, int time)
 {
-    for (Voice &v : voices)
+    for (Voice &v : s.voices)
         if (v.note == note) {
             v.envelope.offTime = time;
             v.gate = false;
         }
 }
 
-void allNotesOff(int time)
+void allNotesOff(SynthState &s, int time)
 {
-    for (Voice &v : voices) {
+    for (Voice &v : s.voices) {
         v.envelope.offTime = time;
         v.gate = false;
     }
 }
 
-void drainNoteEvents()
+void silenceVoices(SynthState &s)
 {
-    int time, status, data1, data2;
-    while (midiNextEvent(&time, &status, &data1, &data2)) {
-        if (status == MIDI_STOP) allNotesOff(time);
-        else if ((status & 0xF0) == MIDI_NOTE_OFF) noteOff(data1, time);
-        else if ((status & 0xF0) == MIDI_NOTE_ON) {
-            if (data2 != 0) noteOn(data1, data2, time);   // a note-on at velocity 0 is a note-off
-            else noteOff(data1, time);
-        }
+    for (Voice &v : s.voices) {
+        v.gate = false;
+        v.active = false;
+        v.envelope.level = 0.0f;
+        v.envelope.output = 0.0f;
+    }
+}
+
+void applyNoteEvent(SynthState &s, int time, int status, int data1, int data2)
+{
+    if (status == MIDI_STOP) allNotesOff(s, time);
+    else if ((status & 0xF0) == MIDI_NOTE_OFF) noteOff(s, data1, time);
+    else if ((status & 0xF0) == MIDI_NOTE_ON) {
+        if (data2 != 0) noteOn(s, data1, data2, time);   // a note-on at velocity 0 is a note-off
+        else noteOff(s, data1, time);
     }
 }

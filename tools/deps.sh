@@ -14,7 +14,8 @@ pkgs=(build-essential cmake pkg-config git dpkg-dev debian-archive-keyring
       libpulse-dev libportmidi-dev libsndfile1-dev zlib1g-dev
       libgtest-dev libgmock-dev libbenchmark-dev
       xvfb xdotool x11-utils pulseaudio pulseaudio-utils sox fonts-dejavu-core fonts-dejavu-extra
-      libsmf-dev desktop-file-utils file libxdamage-dev)
+      libsmf-dev desktop-file-utils file
+      lv2-dev liblilv-dev lilv-utils sordi libsamplerate0-dev libxdamage-dev)
 
 missing=()
 for p in "${pkgs[@]}"; do

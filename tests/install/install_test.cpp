@@ -54,7 +54,8 @@ void expectFiles(const std::string &root, const std::string &prefix)
 {
     std::set<std::string> got, want = {"bin/mirl", "bin/mirl-render", "share/applications/mirl.desktop",
                                        "share/icons/hicolor/256x256/apps/mirl.png", "share/man/man1/mirl.1",
-                                       "share/man/man1/mirl-render.1"};
+                                       "share/man/man1/mirl-render.1", "lib/lv2/mirl.lv2/manifest.ttl",
+                                       "lib/lv2/mirl.lv2/mirl.ttl", "lib/lv2/mirl.lv2/mirl.so"};
     for (const auto &e : fs::directory_iterator(desk::sourceDir() + "/graphics"))
         if (e.path().filename() != "mirl-icon.png") want.insert("share/mirl/graphics/" + e.path().filename().string());
     for (const auto &e : fs::recursive_directory_iterator(root))
