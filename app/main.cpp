@@ -174,6 +174,7 @@ int main(int argc, char **argv)
         if (due < GetTime()) due = GetTime();
         waitForFrame(due);
     }
+    releaseKeyboard();  // the letter keys still down when the window closes let their notes go
     shutdownApp();
     return 0;
 }

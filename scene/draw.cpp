@@ -88,9 +88,9 @@ static void drawIcon(const Texture2D &tex, Vector2 pos)
 //
 //   layer  holds                                        rendered again when
 //   scene  background, faceplate, controls, all plugs   the window size, a control's value, the held
-//                                                       key, a cable, the ends of the cable being pulled
+//                                                       keys, a cable, the ends of the cable being pulled
 //   plugs  the plugs alone, to lay over the labels      the window size, a cable, the pulled cable
-//   hover  the control under the pointer in help mode   help mode, the hovered control, a value, the held key
+//   hover  the control under the pointer in help mode   help mode, the hovered control, a value, the held keys
 //   base   window grey, scene, the scene's outlines     the scene
 //   face   base, labels, outlined plugs, cables, icons  the base, the plugs, a cable, the pulled cable,
 //                                                       the MIDI device's name
@@ -114,7 +114,7 @@ static void drawIcon(const Texture2D &tex, Vector2 pos)
 enum StatePart : unsigned {
     PART_SIZE = 1u << 0,     // window size
     PART_VALUES = 1u << 1,   // every control's value
-    PART_HELD = 1u << 2,     // the key held with the mouse
+    PART_HELD = 1u << 2,     // the keys held with the mouse and the computer keyboard
     PART_CABLES = 1u << 3,   // the patched cables
     PART_PULL = 1u << 4,     // the cable being pulled, its ends and curve
     PART_DEVICE = 1u << 5,   // the MIDI device's name
@@ -152,7 +152,7 @@ struct CableShape {
 struct FrameState {
     int32_t width, height;
     float values[CONTROL_COUNT];
-    int32_t heldKey;
+    uint64_t heldKeys;  // bit per control id: the key shows held
     CableShape cables[CABLE_SLOTS];
     CableShape pulled;  // inUse while a cable is being pulled
     const char *device;
@@ -184,7 +184,9 @@ static void captureState(FrameState *s)
     s->height = GetScreenHeight();
     const Control *controls = controlTable();
     for (int id = 0; id < CONTROL_COUNT; id++) s->values[id] = controls[id].value;
-    s->heldKey = in->heldKey;
+    s->heldKeys = 0;
+    for (int id = KEY_FIRST; id <= KEY_LAST; id++)
+        if (keyHeld(id)) s->heldKeys |= 1ull << id;
     const Cable *cables = cableTable();
     for (int i = 0; i < CABLE_SLOTS; i++) s->cables[i] = shapeOf(cables[i], cables[i].inUse);
     s->pulled = shapeOf(in->dragCable, in->draggedJack >= 0);
@@ -206,7 +208,7 @@ static unsigned changedParts(const FrameState &a, const FrameState &b)
     unsigned parts = 0;
     if (!SAME_FIELD(width) || !SAME_FIELD(height)) parts |= PART_SIZE;
     if (!SAME_FIELD(values)) parts |= PART_VALUES;
-    if (!SAME_FIELD(heldKey)) parts |= PART_HELD;
+    if (!SAME_FIELD(heldKeys)) parts |= PART_HELD;
     if (!SAME_FIELD(cables)) parts |= PART_CABLES;
     if (!SAME_FIELD(pulled)) parts |= PART_PULL;
     if (!SAME_FIELD(device)) parts |= PART_DEVICE;
@@ -392,8 +394,8 @@ static bool collectChanges(const FrameState &a, const FrameState &b, unsigned pa
         for (int id = CONTROL_FIRST; id < CONTROL_COUNT; id++)
             if (a.values[id] != b.values[id]) addControl(d, id, b);
     if (parts & PART_HELD)
-        for (int key : {a.heldKey, b.heldKey})
-            if (key > 0) addControl(d, key, b);
+        for (int key = KEY_FIRST; key <= KEY_LAST; key++)
+            if ((a.heldKeys ^ b.heldKeys) >> key & 1) addControl(d, key, b);
     if (parts & PART_HOVER)
         for (int id : {a.hover, b.hover})
             if (id != -1) addControl(d, id, b);
@@ -722,8 +724,8 @@ void drawJack(const Control &c)
 
 void drawKey(const Control &c)
 {
-    int held = inputState()->heldKey;
-    bool isHeld = held > 0 && &controlTable()[held] == &c;
+    const Control *table = controlTable();
+    bool isHeld = &c >= table && &c < table + CONTROL_COUNT && keyHeld((int)(&c - table));
     DrawModelEx(sceneModels[c.variant], c.position, Vector3{1, 0, 0}, isHeld ? 8.0f : 0.0f, Vector3{0.5f, 0.5f, 0.5f},
                 UNTINTED);
     if (c.variant != MODEL_KEY_BLACK && !isHeld) {

@@ -76,7 +76,7 @@ void drawControl(const Control &c);
 void drawKnob(const Control &c);
 // Draws a jack (3D).
 void drawJack(const Control &c);
-// Draws a key, dipped while held with the mouse (3D).
+// Draws a key, dipped while held with the mouse or the computer keyboard (3D).
 void drawKey(const Control &c);
 // Draws the loose plugs of a pulled cable and the seated plugs of every cable (3D).
 void drawPlugs();

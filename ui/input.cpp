@@ -1,5 +1,6 @@
 // Mouse input: the per-frame state machine that turns knobs, pulls cables,
-// plays keys and clicks the icons, plus the two patching operations.
+// plays keys and clicks the icons, plus the two patching operations; and the
+// computer keyboard, which plays the face's keys beside the mouse.
 #include "ui/ui.h"
 #include "midi/midi.h"
 #include "raymath.h"
@@ -10,10 +11,15 @@ static const Vector3 PULL_LIFT = {0.0f, 0.8f, 0.0f};
 enum { NOTE_ON = 0x90, NOTE_OFF = 0x80, MOUSE_VELOCITY = 128 };
 
 static InputState state = {-1, -1, -1, false, {0, 0}, {}};
+static bool keyboardHeld[CONTROL_COUNT];  // face keys held down on the computer keyboard
 
 InputState *inputState() { return &state; }
 
-void resetInput() { state = InputState{-1, -1, -1, false, {0, 0}, {}}; }
+void resetInput()
+{
+    state = InputState{-1, -1, -1, false, {0, 0}, {}};
+    for (bool &held : keyboardHeld) held = false;
+}
 
 static bool isKind(int id, ControlKind kind)
 {
@@ -28,14 +34,20 @@ static int keyNote(int id) { return (int)controlTable()[id].value; }
 // one millisecond long, so the tap still sounds.
 static int noteOnTime = 0;
 
-static void postNoteOn(int key)
+// A key held by both the mouse and the computer keyboard sounds once: the
+// first of them to press it starts the note, the last to let go ends it.
+static bool heldElsewhere(int key, bool byMouse) { return byMouse ? keyboardHeld[key] : state.heldKey == key; }
+
+static void postNoteOn(int key, bool byMouse = true)
 {
+    if (heldElsewhere(key, byMouse)) return;
     noteOnTime = midiNow();
     midiPostEvent(noteOnTime, NOTE_ON, keyNote(key), MOUSE_VELOCITY);
 }
 
-static void postNoteOff(int key)
+static void postNoteOff(int key, bool byMouse = true)
 {
+    if (heldElsewhere(key, byMouse)) return;
     int now = midiNow();
     midiPostEvent(now > noteOnTime ? now : noteOnTime + 1, NOTE_OFF, keyNote(key), 0);
 }
@@ -164,18 +176,56 @@ void stepInput(const MouseFrame &frame, const InputHooks &hooks)
     if (frame.leftReleased) leftRelease(frame, hooks);
 }
 
+// Two letter rows laid out like a piano, by key position (GLFW's key codes name
+// places on a US layout): the bottom row from Z plays middle C to B with the
+// black keys on the row above it, the top row from Q the next octave and its
+// C with the black keys on the digits.
+static const int keyboardRows[KEY_LAST - KEY_FIRST + 1] = {
+    GLFW_KEY_Z, GLFW_KEY_S, GLFW_KEY_X, GLFW_KEY_D, GLFW_KEY_C, GLFW_KEY_V, GLFW_KEY_G, GLFW_KEY_B, GLFW_KEY_H,
+    GLFW_KEY_N, GLFW_KEY_J, GLFW_KEY_M, GLFW_KEY_Q, GLFW_KEY_2, GLFW_KEY_W, GLFW_KEY_3, GLFW_KEY_E, GLFW_KEY_R,
+    GLFW_KEY_5, GLFW_KEY_T, GLFW_KEY_6, GLFW_KEY_Y, GLFW_KEY_7, GLFW_KEY_U, GLFW_KEY_I,
+};
+
+int keyboardKeyFor(int glfwKey)
+{
+    for (int i = 0; i <= KEY_LAST - KEY_FIRST; i++)
+        if (keyboardRows[i] == glfwKey) return KEY_FIRST + i;
+    return -1;
+}
+
+void keyboardKey(int id, bool down)
+{
+    if (!isKind(id, ControlKind::Key) || keyboardHeld[id] == down) return;
+    if (down) {
+        postNoteOn(id, false);
+        keyboardHeld[id] = true;
+    } else {
+        keyboardHeld[id] = false;
+        postNoteOff(id, false);
+    }
+}
+
+void releaseKeyboard()
+{
+    for (int id = KEY_FIRST; id <= KEY_LAST; id++) keyboardKey(id, false);
+}
+
+bool keyHeld(int id) { return id > 0 && id < CONTROL_COUNT && (state.heldKey == id || keyboardHeld[id]); }
+
 static void showCursorAt(int x, int y)
 {
     EnableCursor();
     SetMousePosition(x, y);
 }
 
-// Button presses and releases in the order the window system reported them,
-// each with where the pointer was and how far it had moved since the last
-// handleInput. raylib keeps only each button's latest state, so a click that
-// both starts and ends between two reads would otherwise be lost.
+// Button and computer-key presses and releases in the order the window system
+// reported them, each with where the pointer was and how far it had moved
+// since the last handleInput. raylib keeps only each button's latest state, so
+// a click that both starts and ends between two reads would otherwise be lost.
+enum { FROM_KEYBOARD = -1 };  // the button of a computer key's event
 struct ButtonEvent {
-    int button;       // raylib's mouse button
+    int button;       // raylib's mouse button, or FROM_KEYBOARD
+    int key;          // the face key a computer key plays, when FROM_KEYBOARD
     bool down;        // pressed, else released
     Vector2 position; // pointer position at the event
     Vector2 motion;   // pointer movement from the last handleInput up to the event
@@ -185,21 +235,39 @@ static ButtonEvent buttonQueue[BUTTON_QUEUE_SIZE];
 static int buttonCount = 0;
 static Vector2 lastPosition = {0, 0};  // pointer position after the last handleInput
 static GLFWmousebuttonfun raylibButtonCallback = nullptr;
+static GLFWkeyfun raylibKeyCallback = nullptr;
+
+static void queueEvent(int button, int key, bool down)
+{
+    // A burst beyond the queue keeps its first events; the rest would be noise.
+    if (buttonCount == BUTTON_QUEUE_SIZE) return;
+    Vector2 at = GetMousePosition();
+    buttonQueue[buttonCount++] = ButtonEvent{button, key, down, at, Vector2Subtract(at, lastPosition)};
+}
 
 static void queueButton(GLFWwindow *window, int button, int action, int mods)
 {
     if (raylibButtonCallback) raylibButtonCallback(window, button, action, mods);
     if (action != GLFW_PRESS && action != GLFW_RELEASE) return;
-    // A burst beyond the queue keeps its first events; the rest would be noise.
-    if (buttonCount == BUTTON_QUEUE_SIZE) return;
-    Vector2 at = GetMousePosition();
-    buttonQueue[buttonCount++] = ButtonEvent{button, action == GLFW_PRESS, at, Vector2Subtract(at, lastPosition)};
+    queueEvent(button, -1, action == GLFW_PRESS);
+}
+
+// When the window loses the keyboard focus, GLFW itself reports every key
+// still down as released, so a key let go in another window does not stick.
+static void queueKey(GLFWwindow *window, int key, int scancode, int action, int mods)
+{
+    if (raylibKeyCallback) raylibKeyCallback(window, key, scancode, action, mods);
+    // The window system's key repeat (GLFW_REPEAT) plays nothing.
+    int id = keyboardKeyFor(key);
+    if (id < 0 || (action != GLFW_PRESS && action != GLFW_RELEASE)) return;
+    queueEvent(FROM_KEYBOARD, id, action == GLFW_PRESS);
 }
 
 void startInputEvents()
 {
     GLFWwindow *window = glfwGetCurrentContext();  // raylib's window: its context is current
     raylibButtonCallback = glfwSetMouseButtonCallback(window, queueButton);
+    raylibKeyCallback = glfwSetKeyCallback(window, queueKey);
     buttonCount = 0;
     lastPosition = GetMousePosition();
 }
@@ -218,6 +286,10 @@ void handleInput()
     Vector2 at = GetMousePosition(), used = {0, 0};
     for (int i = 0; i < buttonCount; i++) {
         const ButtonEvent &e = buttonQueue[i];
+        if (e.button == FROM_KEYBOARD) {
+            keyboardKey(e.key, e.down);
+            continue;
+        }
         MouseFrame frame = {Vector2Subtract(e.motion, used), e.position, false, false, false};
         frame.leftPressed = e.button == MOUSE_BUTTON_LEFT && e.down;
         frame.rightPressed = e.button == MOUSE_BUTTON_RIGHT && e.down;

@@ -1,5 +1,6 @@
-// ui: the mouse on the synth face. Picking against the 3D scene, and the
-// per-frame input state machine (knob drags, cable pulls, keys, icons, help).
+// ui: the mouse and the computer keyboard on the synth face. Picking against
+// the 3D scene, the per-frame mouse state machine (knob drags, cable pulls,
+// keys, icons, help), and the letter keys that play the face's keys beside it.
 #pragma once
 #include "panel/panel.h"
 
@@ -62,3 +63,14 @@ void stepInput(const MouseFrame &frame, const InputHooks &hooks);
 void connectJacks(int a, int b);
 // Removes every cable at a jack.
 void disconnectJack(int j);
+
+// ---- the computer keyboard ----
+// The face key a computer key plays (a GLFW key code, by its place on a US layout), or -1.
+int keyboardKeyFor(int glfwKey);
+// Presses or lets go of a face key from the computer keyboard; a key already
+// down (the window system's repeat) or already up changes nothing.
+void keyboardKey(int id, bool down);
+// Lets go of every face key the computer keyboard holds (the window is closing).
+void releaseKeyboard();
+// Whether a face key shows held: by the mouse, the computer keyboard or both.
+bool keyHeld(int id);

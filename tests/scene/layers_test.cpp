@@ -211,4 +211,21 @@ TEST(Layers, ScopeTraceFollowsTheOutputsSignAndScale)
     EXPECT_NE(px[(size_t)(70 + 150 * peak) * side + x0 + 1 + top], 0u) << "the peak drawn upside down";
 }
 
+// Keys held on the computer keyboard dip as the mouse's key does, alone and
+// with it, and the cached frames show them as a full redraw does.
+TEST(Layers, KeysHeldFromTheKeyboardDrawAsAFullRedraw)
+{
+    const int C = KEY_FIRST, E = KEY_FIRST + 4, G = KEY_FIRST + 7, A = KEY_FIRST + 9;
+    resetInput(), lastPicture.clear(), check("at rest");
+    std::vector<uint32_t> rest = lastPicture;
+    keyboardKey(C, true), keyboardKey(E, true), keyboardKey(G, true), check("a chord held on the keyboard");
+    EXPECT_NE(lastPicture, rest);
+    input(at(A), LEFT_DOWN), check("the mouse holds another key with it");
+    input(at(E)), check("the mouse glides onto a key the keyboard holds");
+    keyboardKey(E, false), check("the keyboard lets go of it while the mouse holds it");
+    input(at(E), LEFT_UP), keyboardKey(C, false), check("both let go of it, and of C");
+    keyboardKey(G, false), check("the chord released");
+    EXPECT_EQ(lastPicture, rest) << "every key back at rest";
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 #include "ui/ui.h"
 #include "midi/midi.h"
 #include "raymath.h"
+#include <GLFW/glfw3.h>
 
 namespace {
 
@@ -169,3 +170,66 @@ TEST_F(InputMachine, IconsAnswerOnlyWhereNoControlIs)
 }
 
 }  // namespace
+
+// ---- the computer keyboard beside the mouse ----
+
+// The notes posted since the last call: +note for a note-on at 128, -note for a note-off at 0.
+static std::vector<int> played()
+{
+    std::vector<int> events = drainNotes(), out;
+    for (size_t i = 0; i + 2 < events.size(); i += 3)
+        out.push_back(events[i] == 0x90 && events[i + 2] == 128 ? events[i + 1] : events[i] == 0x80 && events[i + 2] == 0 ? -events[i + 1] : 999);
+    return out;
+}
+
+TEST_F(InputMachine, TwoLetterRowsPlayTheTwentyFiveKeysByPosition)
+{
+    const int rows[] = {GLFW_KEY_Z, GLFW_KEY_S, GLFW_KEY_X, GLFW_KEY_D, GLFW_KEY_C, GLFW_KEY_V, GLFW_KEY_G,
+                        GLFW_KEY_B, GLFW_KEY_H, GLFW_KEY_N, GLFW_KEY_J, GLFW_KEY_M, GLFW_KEY_Q, GLFW_KEY_2,
+                        GLFW_KEY_W, GLFW_KEY_3, GLFW_KEY_E, GLFW_KEY_R, GLFW_KEY_5, GLFW_KEY_T, GLFW_KEY_6,
+                        GLFW_KEY_Y, GLFW_KEY_7, GLFW_KEY_U, GLFW_KEY_I};
+    std::vector<int> want;
+    for (int i = 0; i < 25; i++) {
+        keyboardKey(keyboardKeyFor(rows[i]), true), keyboardKey(keyboardKeyFor(rows[i]), false);
+        want.insert(want.end(), {60 + i, -(60 + i)});
+    }
+    EXPECT_EQ(played(), want);
+    // The gaps in the rows, their neighbours, Escape and the mouse's keys play nothing.
+    for (int other : {GLFW_KEY_A, GLFW_KEY_F, GLFW_KEY_K, GLFW_KEY_L, GLFW_KEY_1, GLFW_KEY_4, GLFW_KEY_8, GLFW_KEY_O,
+                      GLFW_KEY_COMMA, GLFW_KEY_ESCAPE, GLFW_KEY_SPACE, GLFW_MOUSE_BUTTON_LEFT})
+        EXPECT_EQ(keyboardKeyFor(other), -1) << other;
+}
+
+TEST_F(InputMachine, ComputerKeysHoldChordsAndIgnoreRepeats)
+{
+    const int C = KEY_FIRST, E = KEY_FIRST + 4, G = KEY_FIRST + 7;
+    keyboardKey(C, true), keyboardKey(E, true), keyboardKey(E, true), keyboardKey(G, true), keyboardKey(KNOB_CUTOFF, true);
+    EXPECT_EQ(played(), (std::vector<int>{60, 64, 67})) << "a second press of a held key is a repeat";
+    EXPECT_TRUE(keyHeld(C) && keyHeld(E) && keyHeld(G) && !keyHeld(C + 1) && !keyHeld(KNOB_CUTOFF));
+    keyboardKey(E, false), keyboardKey(E, false), keyboardKey(C + 1, false);
+    EXPECT_EQ(played(), (std::vector<int>{-64}));
+    // The window closing lets go of the rest, lowest first.
+    releaseKeyboard(), releaseKeyboard();
+    EXPECT_EQ(played(), (std::vector<int>{-60, -67}));
+    EXPECT_FALSE(keyHeld(C) || keyHeld(G));
+}
+
+TEST_F(InputMachine, AKeyHeldByMouseAndKeyboardSoundsOnceUntilBothLetGo)
+{
+    const int A = KEY_FIRST + 9;
+    press(A), keyboardKey(A, true), release(A);
+    EXPECT_EQ(played(), (std::vector<int>{69})) << "the mouse lets go, the keyboard still holds";
+    EXPECT_TRUE(keyHeld(A));
+    keyboardKey(A, false);
+    EXPECT_EQ(played(), (std::vector<int>{-69}));
+    keyboardKey(A, true), press(A), keyboardKey(A, false);
+    EXPECT_EQ(played(), (std::vector<int>{69}));
+    releaseKeyboard(), release(A);
+    EXPECT_EQ(played(), (std::vector<int>{-69})) << "closing does not end the mouse's note; the mouse does";
+    // Gliding across a key the keyboard holds leaves its note alone.
+    keyboardKey(A + 1, true), press(A), hover(A + 1), hover(A + 2), release(A + 2);
+    EXPECT_EQ(played(), (std::vector<int>{70, 69, -69, 71, -71}));
+    EXPECT_TRUE(keyHeld(A + 1) && !keyHeld(A) && !keyHeld(A + 2));
+    keyboardKey(A + 1, false);
+    EXPECT_EQ(played(), (std::vector<int>{-70}));
+}

@@ -1,7 +1,7 @@
 // Key to sound, measured from outside the program: the real program on a real
 // X server plays into a PulseAudio null sink; a reference stream into the same
 // sink carries a one-sample click written at the moment of each XTEST press of
-// the A key. In the sink's recording the click and the note's first sample lie
+// the A key, with the mouse and with the computer keyboard's N. In the sink's recording the click and the note's first sample lie
 // (key to sound - the reference stream's latency) apart, and the sound server
 // reports that latency when the click is written. Also prints the sound
 // server's buffer figures for the program's stream and what they make of a
@@ -48,11 +48,14 @@ double now()
 extern "C" {
 struct _XDisplay;
 _XDisplay *XOpenDisplay(const char *name);
+unsigned char XKeysymToKeycode(_XDisplay *display, unsigned long keysym);
 int XSync(_XDisplay *display, int discard);
 int XCloseDisplay(_XDisplay *display);
 }
 // XTEST from the system's library (its development headers are not needed for one call).
 using FakeButton = int (*)(_XDisplay *, unsigned int, int, unsigned long);
+using FakeKey = int (*)(_XDisplay *, unsigned int, int, unsigned long);
+const unsigned long KEYSYM_N = 0x6e;  // the letter key that plays A
 
 // libpulse's simple API, loaded only once the program's audio set-up has been
 // probed: raylib's audio backend gets no callbacks in a process linked to libpulse.
@@ -83,17 +86,21 @@ struct Reference {
     pa_simple *stream = nullptr;
     _XDisplay *x = nullptr;
     FakeButton fake = nullptr;
+    FakeKey fakeKey = nullptr;
+    unsigned keycode = 0;  // the key pressed, or 0 for the mouse's left button
     std::atomic<int> request{0};  // 1 press, 2 release, 0 none
     std::atomic<bool> running{true};
     std::vector<double> latencies;  // seconds from writing each click to its sounding
     std::thread writer;
 
-    bool start(const desk::Sound &sound, const desk::Display &d)
+    bool start(const desk::Sound &sound, const desk::Display &d, bool keyboard)
     {
         for (const std::string &e : sound.env()) putenv(strdup(e.c_str()));
         void *lib = dlopen("libXtst.so.6", RTLD_NOW);
         fake = lib ? (FakeButton)dlsym(lib, "XTestFakeButtonEvent") : nullptr;
+        fakeKey = lib ? (FakeKey)dlsym(lib, "XTestFakeKeyEvent") : nullptr;
         x = XOpenDisplay(d.name().c_str());
+        keycode = keyboard && x ? XKeysymToKeycode(x, KEYSYM_N) : 0;
         pa_sample_spec format = {PA_SAMPLE_FLOAT32LE, SAMPLE_RATE, 1};
         // 30 ms of buffer rides out a busy moment without running dry; how much
         // is buffered when a click is written is asked, not assumed.
@@ -124,7 +131,8 @@ struct Reference {
         while (running) {
             int r = request.exchange(0);
             if (r) {
-                fake(x, 1, r == 1, 0);
+                if (keycode) fakeKey(x, keycode, r == 1, 0);
+                else fake(x, 1, r == 1, 0);
                 XSync(x, 0);  // the server has taken the press
                 if (r == 1) {
                     int err = 0;
@@ -200,7 +208,7 @@ void printFigures(const char *what, Figures f)
         return;
     }
     std::sort(f.ms.begin(), f.ms.end());
-    std::printf("key to sound, %-11s median %5.1f ms  best %5.1f ms  90%% within %5.1f ms  worst %5.1f ms  "
+    std::printf("key to sound, %-12s median %5.1f ms  best %5.1f ms  90%% within %5.1f ms  worst %5.1f ms  "
                 "(%zu presses, %d set aside)\n",
                 what, f.ms[f.ms.size() / 2], f.ms.front(), f.ms[f.ms.size() * 9 / 10], f.ms.back(), f.ms.size(),
                 f.rejected);
@@ -261,7 +269,7 @@ double callbackPeriodMs()
 }
 
 Figures measure(const std::string &program, const desk::Display &d, const desk::Sound &sound,
-                const std::vector<std::string> &args, double *bufferMs)
+                const std::vector<std::string> &args, bool keyboard, double *bufferMs)
 {
     Figures none;
     desk::Mirl m;
@@ -303,7 +311,8 @@ Figures measure(const std::string &program, const desk::Display &d, const desk::
     std::string wav = desk::tempDir("latency") + "/take.wav";
     desk::Process rec = desk::startRecording(sound, wav);
     Reference ref;
-    if (!ref.start(sound, d)) {
+    desk::setKeyboardFocus(d, m.window.id);
+    if (!ref.start(sound, d, keyboard)) {
         desk::stopRecording(rec);
         desk::closeMirl(d, m);
         return none;
@@ -335,13 +344,16 @@ int main(int argc, char **argv)
         std::printf("latency benchmark: no X server or sound server\n");
         return 1;
     }
-    std::printf("latency benchmark: %s, %d presses of the A key, LP_NUM_THREADS=%s\n", program.c_str(), PRESSES,
+    std::printf("latency benchmark: %s, %d presses of the A key by mouse and by keyboard, LP_NUM_THREADS=%s\n", program.c_str(), PRESSES,
                 getenv("LP_NUM_THREADS") ? getenv("LP_NUM_THREADS") : "(Mesa default)");
     for (const std::string &e : sound.env()) putenv(strdup(e.c_str()));
     double period = callbackPeriodMs();
     double buffer800 = -1, buffer600 = -1;
-    printFigures("800 window", measure(program, d, sound, {}, &buffer800));
-    printFigures("600 window", measure(program, d, sound, {"-small"}, &buffer600));
+    printFigures("800 window", measure(program, d, sound, {}, false, &buffer800));
+    printFigures("600 window", measure(program, d, sound, {"-small"}, false, &buffer600));
+    double ignored;
+    printFigures("800 keyboard", measure(program, d, sound, {}, true, &ignored));
+    printFigures("600 keyboard", measure(program, d, sound, {"-small"}, true, &ignored));
     if (period > 0 && buffer800 >= 0)
         std::printf("MIDI note to sound: up to 15 ms poll + up to %.1f ms to the next callback + %.1f ms buffered "
                     "= %.1f ms at worst, %.1f ms on average\n",

@@ -370,6 +370,40 @@ void holdKey(const Display &d, const std::string &key, double seconds)
     run({"xdotool", "keyup", key}, {d.env()});
 }
 
+void keyDown(const Display &d, const std::vector<std::string> &keys)
+{
+    std::vector<std::string> argv = {"xdotool", "keydown"};
+    argv.insert(argv.end(), keys.begin(), keys.end());
+    run(argv, {d.env()});
+}
+
+void keyUp(const Display &d, const std::vector<std::string> &keys)
+{
+    std::vector<std::string> argv = {"xdotool", "keyup"};
+    argv.insert(argv.end(), keys.begin(), keys.end());
+    run(argv, {d.env()});
+}
+
+void setKeyboardFocus(const Display &d, unsigned long window)
+{
+    ::Display *x = XOpenDisplay(d.name().c_str());
+    if (!x) return;
+    XSetInputFocus(x, window ? window : None, RevertToNone, CurrentTime);
+    XSync(x, False);
+    XCloseDisplay(x);
+}
+
+void setKeyRepeat(const Display &d, bool on)
+{
+    ::Display *x = XOpenDisplay(d.name().c_str());
+    if (!x) return;
+    XKeyboardControl control = {};
+    control.auto_repeat_mode = on ? AutoRepeatModeOn : AutoRepeatModeOff;
+    XChangeKeyboardControl(x, KBAutoRepeatMode, &control);
+    XSync(x, False);
+    XCloseDisplay(x);
+}
+
 Mirl startMirl(const Display &d, const std::vector<std::string> &soundEnv, const std::vector<std::string> &args,
                const std::string &cwd)
 {

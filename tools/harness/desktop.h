@@ -118,6 +118,13 @@ void mouseDown(const Display &d, int button);
 void mouseUp(const Display &d, int button);
 // Holds a key for a few frames so a polling program sees it.
 void holdKey(const Display &d, const std::string &key, double seconds = 0.2);
+// Presses or releases keys through xdotool (XTEST), as a user's fingers do, in the order given.
+void keyDown(const Display &d, const std::vector<std::string> &keys);
+void keyUp(const Display &d, const std::vector<std::string> &keys);
+// Gives the keyboard focus to a window, or to no window at all (id 0).
+void setKeyboardFocus(const Display &d, unsigned long window);
+// Turns the X server's key repeat on or off for every key.
+void setKeyRepeat(const Display &d, bool on);
 
 // A program started on a display and sound server, with its window found.
 struct Mirl {
