@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 #include "synth/synth.h"
 #if defined(__unix__) || defined(__APPLE__)
 #include <pthread.h>
