@@ -179,7 +179,8 @@ TEST(Layers, CachedFramesEqualFullRedrawsThroughASession)
 
     EXPECT_GE(changedSteps, 30) << "of " << steps << ": the session should change the picture at almost every step";
     const char *full = std::getenv("MIRL_FULL_PRESENT");
-    if (full) EXPECT_EQ(partialSteps, 0) << "every frame swapped whole";
+    // A GL stack without GLX_MESA_copy_sub_buffer (Debian 13's Mesa on Xvfb, say) swaps every frame whole.
+    if (full || !canPresentPart()) EXPECT_EQ(partialSteps, 0) << "every frame swapped whole";
     else EXPECT_GE(partialSteps, 25) << "of " << steps << ": most frames change a small part of the window";
     if (side != 800 || full) return;  // else all of this again in the small window, and swapped whole
     for (const char *how : {"MIRL_TEST_SIDE=600", "MIRL_FULL_PRESENT=1"}) {
