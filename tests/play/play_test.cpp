@@ -10,6 +10,7 @@
 #include <numeric>
 #include <vector>
 #include "tests/face/driver.h"
+#include "tests/play/hearing.h"
 
 namespace {
 
@@ -26,22 +27,6 @@ double brightness(const Wave &x, size_t from, size_t to)
     double d = 0;
     for (size_t i = from + 1; i < to; i++) d += (double)(x[i] - x[i - 1]) * (x[i] - x[i - 1]);
     return std::sqrt(d / (double)(to - from)) / rms(x, from, to);
-}
-// Medians of the period (between rising zero crossings, interpolated) over runs of eight.
-std::vector<double> localPeriods(const Wave &x, size_t from, size_t to)
-{
-    std::vector<double> cross, out;
-    for (size_t i = from + 1; i < to; i++)
-        if (x[i - 1] < 0 && x[i] >= 0 && (cross.empty() || i - cross.back() > 20))
-            cross.push_back((double)(i - 1) - x[i - 1] / (double)(x[i] - x[i - 1]));
-    for (size_t i = 8; i < cross.size(); i += 8) {
-        std::vector<double> p;
-        for (size_t k = i - 7; k <= i; k++) p.push_back(cross[k] - cross[k - 1]);
-        std::nth_element(p.begin(), p.begin() + 4, p.end());
-        out.push_back(p[4]);
-    }
-    if (out.empty()) out.push_back(0);  // nothing heard
-    return out;
 }
 double spread(const std::vector<double> &p) { return *std::max_element(p.begin(), p.end()) - *std::min_element(p.begin(), p.end()); }
 
