@@ -17,18 +17,28 @@ static GLFWwindowiconifyfun raylibIconifyCallback = nullptr;
 static bool closeRequested = false;  // the window's close control or the exit key was used
 
 // Opens the square window: large on a monitor of at least 850 x 850, else small.
-void openWindow(bool small)
+// Returns false when the window system gave no window (a display without
+// OpenGL, say): raylib is then left as it was, and nothing else may be called.
+bool openWindow(bool small)
 {
-    // A small first window, only to ask which monitor it lands on and how big that is.
+    // A small first window, only to ask which monitor it lands on and how big
+    // that is. The window system's own complaints are held back: when it gives
+    // no window, one line from Mirl says what to do.
     enum { PROBE_SIDE = 100 };
+    SetTraceLogLevel(LOG_ERROR);
     InitWindow(PROBE_SIDE, PROBE_SIDE, "Mirl");
-    keepGraphicsDriverLoaded();
-    int monitor = GetCurrentMonitor();
-    int width = GetMonitorWidth(monitor);
-    int height = GetMonitorHeight(monitor);
-    CloseWindow();
-    int side = windowSideFor(width, height, small);
-    InitWindow(side, side, "Mirl");
+    bool ready = IsWindowReady();
+    if (ready) {
+        keepGraphicsDriverLoaded();
+        int monitor = GetCurrentMonitor();
+        int width = GetMonitorWidth(monitor);
+        int height = GetMonitorHeight(monitor);
+        CloseWindow();
+        InitWindow(windowSideFor(width, height, small), windowSideFor(width, height, small), "Mirl");
+        ready = IsWindowReady();
+    }
+    SetTraceLogLevel(LOG_WARNING);
+    return ready;
 }
 
 // The window system asks for the window's content again (it was covered,
@@ -72,27 +82,34 @@ static void waitForFrame(double due)
     }
 }
 
-// Without a display (a text console, ssh without X forwarding) there is no
-// window to open: says so in one line instead of failing inside the window
-// system's set-up.
+// Without a display (a text console, ssh without X forwarding), or with one
+// that cannot give an OpenGL window, there is no window to open: says so in
+// one line instead of failing inside the window system's set-up.
+static void reportNoWindow(bool reached)
+{
+    const char *display = std::getenv("DISPLAY");
+    if (reached)
+        std::fprintf(stderr, "Mirl: the display \"%s\" gives no OpenGL window; start Mirl on a desktop with OpenGL, or over ssh with X forwarding and GLX\n", display ? display : "");
+    else if (display && *display)
+        std::fprintf(stderr, "Mirl: cannot open the display \"%s\"; start Mirl on a desktop, or over ssh with X forwarding\n", display);
+    else
+        std::fprintf(stderr, "Mirl: no display to open (DISPLAY is not set); start Mirl on a desktop, or over ssh with X forwarding\n");
+}
+
 static bool displayReachable()
 {
     if (glfwInit() == GLFW_TRUE) {
         glfwTerminate();  // raylib brings the window system up again itself
         return true;
     }
-    const char *display = std::getenv("DISPLAY");
-    if (display && *display)
-        std::fprintf(stderr, "Mirl: cannot open the display \"%s\"; start Mirl on a desktop, or over ssh with X forwarding\n", display);
-    else
-        std::fprintf(stderr, "Mirl: no display to open (DISPLAY is not set); start Mirl on a desktop, or over ssh with X forwarding\n");
+    reportNoWindow(false);
     return false;
 }
 
 // Brings everything up in order: window, audio, MIDI, synth, scene, stream.
-void initApp(bool small)
+bool initApp(bool small)
 {
-    openWindow(small);
+    if (!openWindow(small)) return false;
     startInputEvents();
     watchWindow();
     InitAudioDevice();
@@ -118,6 +135,7 @@ void initApp(bool small)
         lockSoundMemory();
     }
     snapshotParams();
+    return true;
 }
 
 // With MIRL_SOUND_REPORT set (the sound benchmarks set it), one line at the
@@ -155,7 +173,10 @@ int main(int argc, char **argv)
     SetTraceLogLevel(LOG_WARNING);
     if (reportMissingSceneFiles() > 0) return 1;
     if (!displayReachable()) return 1;
-    initApp(small);
+    if (!initApp(small)) {
+        reportNoWindow(true);
+        return 1;
+    }
     closeRequested = WindowShouldClose();  // true already when no window came up
     double due = GetTime();
     while (!closeRequested) {

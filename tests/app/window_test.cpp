@@ -48,11 +48,12 @@ TEST(AppWindow, ContentComesBackAfterTheWindowIsUnmappedAndMapped)
 }
 
 // Started from a text console or over ssh without X forwarding there is no
-// window to open: one line on standard error, status 1, nothing else (under
-// the sanitizers, no report either).
+// window to open, nor on a display without OpenGL (GLX): one line on standard
+// error, status 1, nothing else (under the sanitizers, no report either).
 TEST(AppWindow, WithoutADisplaySaysSoInOneLineAndExitsWithOne)
 {
-    for (const char *display : {"DISPLAY=", "DISPLAY=:987"}) {
+    desk::Display noGl = desk::startDisplay(640, 480, {"-extension", "GLX"});
+    for (const std::string &display : {std::string("DISPLAY="), std::string("DISPLAY=:987"), noGl.env()}) {
         std::string out = desk::tempDir("nodisplay") + "/out.txt";
         desk::Process p = desk::spawn({desk::mirlPath()}, {display, "ASAN_OPTIONS=detect_leaks=1",
                                       "PULSE_SERVER=unix:/nonexistent/native"}, desk::sourceDir(), out);
@@ -63,6 +64,7 @@ TEST(AppWindow, WithoutADisplaySaysSoInOneLineAndExitsWithOne)
         EXPECT_EQ(text.rfind("Mirl: ", 0), 0u) << display << ": " << text;
         EXPECT_NE(text.find("display"), std::string::npos) << text;
     }
+    desk::stopDisplay(noGl);
 }
 
 TEST(AppSound, PlaysAStreamIntoTheSoundServerAndListsMidiDevicesAtOnce)

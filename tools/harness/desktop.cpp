@@ -115,7 +115,7 @@ std::string tempDir(const std::string &tag)
     return d ? d : "/tmp";
 }
 
-Display startDisplay(int width, int height)
+Display startDisplay(int width, int height, const std::vector<std::string> &serverArgs)
 {
     Display d;
     for (int n = 90 + (getpid() % 200); n < 1000; n++) {
@@ -124,8 +124,9 @@ Display startDisplay(int width, int height)
         if (access(lock.c_str(), F_OK) == 0 || access(sock.c_str(), F_OK) == 0) continue;
         d.number = n;
         std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-        d.server = spawn({"Xvfb", d.name(), "-screen", "0", screen, "-nolisten", "tcp", "-noreset"}, {}, "",
-                         tempDir("xvfb") + "/xvfb.log");
+        std::vector<std::string> argv = {"Xvfb", d.name(), "-screen", "0", screen, "-nolisten", "tcp", "-noreset"};
+        argv.insert(argv.end(), serverArgs.begin(), serverArgs.end());
+        d.server = spawn(argv, {}, "", tempDir("xvfb") + "/xvfb.log");
         double end = now() + 10;
         while (now() < end) {
             if (access(sock.c_str(), F_OK) == 0) {

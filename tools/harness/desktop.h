@@ -55,7 +55,7 @@ struct Display {
     std::string name() const { return ":" + std::to_string(number); }
     std::string env() const { return "DISPLAY=" + name(); }
 };
-Display startDisplay(int width, int height);
+Display startDisplay(int width, int height, const std::vector<std::string> &serverArgs = {});
 void stopDisplay(Display &d);
 
 // A private PulseAudio server with one float32 44100 Hz null sink named "mirl".
