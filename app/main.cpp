@@ -106,6 +106,18 @@ static bool displayReachable()
     return false;
 }
 
+// The rate the sound device was opened at: raylib makes a sound loaded from a
+// wave at the device's rate.
+static unsigned deviceSampleRate()
+{
+    static float silence[64];
+    Wave wave = {64, SAMPLE_RATE, 32, 1, silence};
+    Sound probe = LoadSoundFromWave(wave);
+    unsigned rate = probe.stream.sampleRate;
+    UnloadSound(probe);
+    return rate ? rate : (unsigned)SAMPLE_RATE;
+}
+
 // Brings everything up in order: window, audio, MIDI, synth, scene, stream.
 bool initApp(bool small)
 {
@@ -121,8 +133,13 @@ bool initApp(bool small)
     // into: the face still works, and no stream is made (a stream made for a
     // device that never started would lose its sample memory).
     if (IsAudioDeviceReady()) {
-        SetAudioStreamBufferSizeDefault(AUDIO_BUFFER_FRAMES);
-        audioStream = LoadAudioStream(SAMPLE_RATE, STREAM_SAMPLE_BITS, STREAM_CHANNELS);
+        // The stream plays at the device's own rate, converted from the
+        // engine's by the sound thread, so raylib's linear converter never
+        // runs; its buffer keeps the same length in time at any rate.
+        unsigned rate = deviceSampleRate();
+        if (!startSoundConversion(rate)) rate = SAMPLE_RATE;
+        SetAudioStreamBufferSizeDefault((int)((uint64_t)AUDIO_BUFFER_FRAMES * rate / SAMPLE_RATE));
+        audioStream = LoadAudioStream(rate, STREAM_SAMPLE_BITS, STREAM_CHANNELS);
         SetAudioStreamCallback(audioStream, audioCallback);
         raiseSoundThreadOnNextCall();
         SetAudioStreamVolume(audioStream, 1.0f);
@@ -161,6 +178,7 @@ void shutdownApp()
     unloadSceneAssets();
     UnloadAudioStream(audioStream);
     CloseAudioDevice();
+    stopSoundConversion();
     midiStop();
     CloseWindow();
 }

@@ -62,7 +62,7 @@ static int raiseSoundThreadPriority()
 
 void raiseSoundThreadOnNextCall() { raisePending.store(true, std::memory_order_release); }
 
-void soundThreadTick(unsigned frames)
+void soundThreadTick(unsigned frames, unsigned rate)
 {
     if (raisePending.load(std::memory_order_relaxed) && raisePending.exchange(false, std::memory_order_acquire))
         priorityState.store(raiseSoundThreadPriority(), std::memory_order_relaxed);
@@ -77,7 +77,7 @@ void soundThreadTick(unsigned frames)
     // Lateness against the sound's own clock: how far this call comes after
     // the moment the frames already played say it was due, measured from the
     // most punctual call so far (the server asks for a burst at the start).
-    int64_t lead = now - firstCallNs.load(std::memory_order_relaxed) - (int64_t)(before * 1000000000ull / SAMPLE_RATE);
+    int64_t lead = now - firstCallNs.load(std::memory_order_relaxed) - (int64_t)((double)before * 1e9 / (double)rate);
     if (calls == 0 || lead < earliestLeadNs.load(std::memory_order_relaxed))
         earliestLeadNs.store(lead, std::memory_order_relaxed);
     int64_t late = lead - earliestLeadNs.load(std::memory_order_relaxed);

@@ -123,11 +123,16 @@ struct SoundThreadReport {
 // Asks the next audioCallback to put its own thread ahead of the renderer's (the live stream only).
 void raiseSoundThreadOnNextCall();
 // Sound thread, at the start of each live callback: raises its priority when asked and notes the call's time.
-void soundThreadTick(unsigned frames);
+void soundThreadTick(unsigned frames, unsigned rate);
 // Main thread: the timing so far and what priority and memory locking were granted.
 SoundThreadReport soundThreadReport();
 // Main thread, once the stream plays: locks the memory the sound path runs through; returns a SoundMemory.
 int lockSoundMemory();
+// Main thread, before the stream plays: has audioCallback convert to a device
+// rate other than 44100 Hz; false if it cannot (the stream then plays at 44100 Hz).
+bool startSoundConversion(unsigned deviceRate);
+// Main thread, once the stream has stopped: back to the engine's own rate.
+void stopSoundConversion();
 // raylib's stream callback: fills frames mono float samples in [-1, 1].
 void audioCallback(void *buffer, unsigned int frames);
 // Main thread: scope sample i of the ring (0..SCOPE_SIZE-1), read without a lock.

@@ -151,7 +151,7 @@ std::vector<std::string> Sound::env() const
     return {"PULSE_RUNTIME_PATH=" + runtimeDir, "XDG_RUNTIME_DIR=" + runtimeDir, "PULSE_SERVER=unix:" + runtimeDir + "/native"};
 }
 
-Sound startSound()
+Sound startSound(int rate)
 {
     Sound s;
     s.runtimeDir = tempDir("pulse");
@@ -160,7 +160,7 @@ Sound startSound()
     env.push_back("HOME=" + s.runtimeDir);
     s.server = spawn({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--disallow-exit",
                       "--use-pid-file=no", "--disable-shm=yes", "--realtime=yes", "--high-priority=yes",
-                      "--load=module-null-sink sink_name=mirl format=float32le rate=44100",
+                      "--load=module-null-sink sink_name=mirl format=float32le rate=" + std::to_string(rate),
                       "--load=module-native-protocol-unix auth-anonymous=1 socket=" + s.runtimeDir + "/native"},
                      env, "", s.runtimeDir + "/server.log");
     double end = now() + 15;
@@ -185,10 +185,10 @@ Sound startSound()
 
 void stopSound(Sound &s) { stop(s.server); }
 
-Process startRecording(const Sound &s, const std::string &wavPath)
+Process startRecording(const Sound &s, const std::string &wavPath, int rate)
 {
     return spawn({"parec", "-d", "mirl.monitor", "--file-format=wav", "--format=float32le", "--channels=1",
-                  "--rate=44100", "--latency-msec=20", wavPath},
+                  "--rate=" + std::to_string(rate), "--latency-msec=20", wavPath},
                  s.env(), "", wavPath + ".log");
 }
 

@@ -64,10 +64,11 @@ struct Sound {
     std::string runtimeDir;
     std::vector<std::string> env() const;
 };
-Sound startSound();
+// A private sound server whose one sink, "mirl", runs at the given rate.
+Sound startSound(int rate = 44100);
 void stopSound(Sound &s);
 // Starts recording the sink's monitor into a mono float WAV file.
-Process startRecording(const Sound &s, const std::string &wavPath);
+Process startRecording(const Sound &s, const std::string &wavPath, int rate = 44100);
 // Stops a recording cleanly so the WAV header is complete.
 void stopRecording(Process &rec);
 // Reads a mono float WAV file.
