@@ -30,7 +30,7 @@ void patch(int slot, int from, int to)
 
 // Eight notes held until every voice sits in Sustain, then buffers of the
 // program's size through the audio callback.
-void runHeld(benchmark::State &state)
+void runHeld(benchmark::State &state, double rate = SAMPLE_RATE)
 {
     std::vector<float> buf(AUDIO_BUFFER_FRAMES);
     for (int k = 0; k < 8; k++) noteOn(48 + 3 * k, 100, 0);
@@ -39,7 +39,7 @@ void runHeld(benchmark::State &state)
         audioCallback(buf.data(), AUDIO_BUFFER_FRAMES);
         benchmark::DoNotOptimize(buf.data());
     }
-    state.counters["realtime_x"] = benchmark::Counter(state.iterations() * (double)AUDIO_BUFFER_FRAMES / (double)SAMPLE_RATE, benchmark::Counter::kIsRate);
+    state.counters["realtime_x"] = benchmark::Counter(state.iterations() * (double)AUDIO_BUFFER_FRAMES / rate, benchmark::Counter::kIsRate);
 }
 
 // All five inputs patched: lfoToPitch sends the LFO into fold, shape and tune and
@@ -76,7 +76,18 @@ void allPatchedLfoFilter(benchmark::State &state)
     runHeld(state);
 }
 
+// (c) The live stream on a 48000 Hz device: (b) and the conversion after it.
+void allPatchedLive48000(benchmark::State &state)
+{
+    startEngine();
+    patchAll(true);
+    startSoundConversion(48000);
+    runHeld(state, 48000);
+    stopSoundConversion();
+}
+
 BENCHMARK(defaultKnobs)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
+BENCHMARK(allPatchedLive48000)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 BENCHMARK(allPatchedLfoPitch)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 BENCHMARK(allPatchedLfoFilter)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 
