@@ -63,6 +63,18 @@ std::vector<uint32_t> presented(desk::DamageSeen *put)
     return desk::screenshot(display, window);
 }
 
+// Whether the GL stack hands the X server a presented part as a part: some
+// (Debian 13's Mesa on Xvfb) copy a small rectangle by putting the whole window.
+bool stackPutsParts()
+{
+    if (!canPresentPart()) return false;
+    drawFrameUncached(), SwapScreenBuffer(), XSync(glfwGetX11Display(), 0);
+    desk::takeDamage(watch, window);
+    presentPart(8, 8, 16, 16), XSync(glfwGetX11Display(), 0);
+    desk::DamageSeen put = desk::takeDamage(watch, window);
+    return put.puts > 0 && !put.whole;
+}
+
 const InputHooks hooks = {pickControlAt, [] {}, [](int, int) {}, [] {}};
 enum { LEFT_DOWN = 1, RIGHT_DOWN = 2, LEFT_UP = 4 };
 
@@ -130,6 +142,8 @@ void check(const char *what, bool redrawAsked = false)
 
 TEST(Layers, CachedFramesEqualFullRedrawsThroughASession)
 {
+    bool putsParts = stackPutsParts();
+    invalidateFrame();
     check("start");
     invalidateFrame();
     EXPECT_TRUE(frameChanged()) << "the window system asked for the picture again";
@@ -179,9 +193,13 @@ TEST(Layers, CachedFramesEqualFullRedrawsThroughASession)
 
     EXPECT_GE(changedSteps, 30) << "of " << steps << ": the session should change the picture at almost every step";
     const char *full = std::getenv("MIRL_FULL_PRESENT");
-    // A GL stack without GLX_MESA_copy_sub_buffer (Debian 13's Mesa on Xvfb, say) swaps every frame whole.
-    if (full || !canPresentPart()) EXPECT_EQ(partialSteps, 0) << "every frame swapped whole";
-    else EXPECT_GE(partialSteps, 25) << "of " << steps << ": most frames change a small part of the window";
+    // A GL stack without GLX_MESA_copy_sub_buffer swaps every frame whole; one
+    // that puts the whole window for a part shows only the pictures above.
+    if (full || !canPresentPart()) {
+        EXPECT_EQ(partialSteps, 0) << "every frame swapped whole";
+    } else if (putsParts) {
+        EXPECT_GE(partialSteps, 25) << "of " << steps << ": most frames change a small part of the window";
+    }
     if (side != 800 || full) return;  // else all of this again in the small window, and swapped whole
     for (const char *how : {"MIRL_TEST_SIDE=600", "MIRL_FULL_PRESENT=1"}) {
         std::string out = desk::tempDir("layers-again") + "/out.txt";
