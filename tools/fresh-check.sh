@@ -87,7 +87,7 @@ echo "fresh-check: Debian $release: exit $status after $(( $(date +%s) - start )
 
 trap 'cleanup 2>/dev/null || true' EXIT
 overall=0
-for suite in ${SUITES:-bookworm}; do
+for suite in ${SUITES:-bookworm trixie}; do
   case $suite in bookworm) release=12 ;; trixie) release=13 ;; *) release=$suite ;; esac
   check_suite "$suite" "$release"
   cleanup
