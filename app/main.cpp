@@ -1,9 +1,11 @@
 // Mirl's entry point: start-up, the frame loop and shutdown, in their fixed orders.
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include "raylib.h"
 #include <GLFW/glfw3.h>
+#include "app/display.h"
 #include "midi/midi.h"
 #include "panel/constants.h"
 #include "panel/panel.h"
@@ -16,6 +18,18 @@ static const double FRAME_SECONDS = 1.0 / (double)FRAME_RATE;  // the frame rate
 static GLFWwindowiconifyfun raylibIconifyCallback = nullptr;
 static bool closeRequested = false;  // the window's close control or the exit key was used
 
+static char windowComplaint[160];  // the window system's last word while the window opened
+
+// Holds back raylib's warnings while the window opens, keeping one to say why
+// no window came, if none does: the window system's own (GLFW's) over
+// raylib's summary of it, and the first of them, which names the cause.
+static void keepWindowComplaint(int level, const char *text, va_list args)
+{
+    bool fromWindowSystem = std::strncmp(text, "GLFW", 4) == 0;
+    if (level < LOG_WARNING || (*windowComplaint && (!fromWindowSystem || std::strncmp(windowComplaint, "GLFW", 4) == 0))) return;
+    std::vsnprintf(windowComplaint, sizeof windowComplaint, text, args);
+}
+
 // Opens the square window: large on a monitor of at least 850 x 850, else small.
 // Returns false when the window system gave no window (a display without
 // OpenGL, say): raylib is then left as it was, and nothing else may be called.
@@ -25,7 +39,7 @@ bool openWindow(bool small)
     // that is. The window system's own complaints are held back: when it gives
     // no window, one line from Mirl says what to do.
     enum { PROBE_SIDE = 100 };
-    SetTraceLogLevel(LOG_ERROR);
+    SetTraceLogCallback(keepWindowComplaint);
     InitWindow(PROBE_SIDE, PROBE_SIDE, "Mirl");
     bool ready = IsWindowReady();
     if (ready) {
@@ -37,7 +51,7 @@ bool openWindow(bool small)
         InitWindow(windowSideFor(width, height, small), windowSideFor(width, height, small), "Mirl");
         ready = IsWindowReady();
     }
-    SetTraceLogLevel(LOG_WARNING);
+    SetTraceLogCallback(nullptr);
     return ready;
 }
 
@@ -89,19 +103,19 @@ static void reportNoWindow(bool reached)
 {
     const char *display = std::getenv("DISPLAY");
     if (reached)
-        std::fprintf(stderr, "Mirl: the display \"%s\" gives no OpenGL window; start Mirl on a desktop with OpenGL, or over ssh with X forwarding and GLX\n", display ? display : "");
+        std::fprintf(stderr, "Mirl: the display \"%s\" gives no OpenGL window; start Mirl on a desktop with OpenGL, or over ssh with X forwarding and GLX%s%s%s\n",
+                     display ? display : "", *windowComplaint ? " (" : "", windowComplaint, *windowComplaint ? ")" : "");
     else if (display && *display)
         std::fprintf(stderr, "Mirl: cannot open the display \"%s\"; start Mirl on a desktop, or over ssh with X forwarding\n", display);
     else
         std::fprintf(stderr, "Mirl: no display to open (DISPLAY is not set); start Mirl on a desktop, or over ssh with X forwarding\n");
 }
 
+// Opens the program's own connection to the display, held while the window
+// opens (see app/display.cpp); says why in one line when there is none.
 static bool displayReachable()
 {
-    if (glfwInit() == GLFW_TRUE) {
-        glfwTerminate();  // raylib brings the window system up again itself
-        return true;
-    }
+    if (holdDisplay()) return true;
     reportNoWindow(false);
     return false;
 }
@@ -191,7 +205,9 @@ int main(int argc, char **argv)
     SetTraceLogLevel(LOG_WARNING);
     if (reportMissingSceneFiles() > 0) return 1;
     if (!displayReachable()) return 1;
-    if (!initApp(small)) {
+    bool ready = initApp(small);
+    releaseDisplay();  // the window, when there is one, has its own connection now
+    if (!ready) {
         reportNoWindow(true);
         return 1;
     }
