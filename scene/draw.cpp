@@ -521,14 +521,20 @@ static Rectangle scopeArea(const FrameState &s)
 static void composeFromFace(Rectangle area)
 {
     clipTo(area);
-    copyTarget(current.help ? helpTarget : faceTarget, area);
     Rectangle scope = scopeArea(current);
     float x0 = fmaxf(scope.x, area.x), y0 = fmaxf(scope.y, area.y);
     float x1 = fminf(scope.x + scope.width, area.x + area.width), y1 = fminf(scope.y + scope.height, area.y + area.height);
+    bool inScope = x0 <= area.x && y0 <= area.y && x1 >= area.x + area.width && y1 >= area.y + area.height;
+    if (!inScope) copyTarget(current.help ? helpTarget : faceTarget, area);  // else all of it is built again below
     if (x1 > x0 && y1 > y0) {
         scope = Rectangle{x0, y0, x1 - x0, y1 - y0};
         clipTo(scope);
-        copyTarget(baseTarget, scope);
+        // The scope's box is filled opaque: the base is needed only around it.
+        Rectangle box = {(float)((current.width - SCOPE_SIZE) / 2 - 1), SCOPE_TOP, SCOPE_SIZE + 2, SCOPE_HEIGHT};
+        float bx1 = box.x + box.width, by1 = box.y + box.height;
+        for (Rectangle ring : {Rectangle{x0, y0, x1 - x0, box.y - y0}, Rectangle{x0, by1, x1 - x0, y1 - by1},
+                               Rectangle{x0, box.y, box.x - x0, box.height}, Rectangle{bx1, box.y, x1 - bx1, box.height}})
+            if (ring.width > 0 && ring.height > 0) copyTarget(baseTarget, ring);
         drawScope();
         drawOverScene();
         if (current.help) drawHelpTint();
