@@ -146,6 +146,8 @@ struct Load;
 Load *startLoad(int faces, bool diskWriter);
 // True while every face of the load came up and runs.
 bool loadRunning(const Load *load);
+// The megabytes the disk writer has flushed so far.
+long loadWrittenMb(const Load *load);
 // Ends the load; returns the megabytes the disk writer flushed.
 long stopLoad(Load *load);
 

@@ -79,6 +79,8 @@ bool loadRunning(const Load *load)
     return true;
 }
 
+long loadWrittenMb(const Load *load) { return load->writtenMb; }
+
 long stopLoad(Load *load)
 {
     load->done = true;
