@@ -18,15 +18,17 @@ static const double FRAME_SECONDS = 1.0 / (double)FRAME_RATE;  // the frame rate
 static GLFWwindowiconifyfun raylibIconifyCallback = nullptr;
 static bool closeRequested = false;  // the window's close control or the exit key was used
 
-static char windowComplaint[160];  // the window system's last word while the window opened
+static char windowComplaint[160];  // why the window did not open, as the window system put it
 
 // Holds back raylib's warnings while the window opens, keeping one to say why
-// no window came, if none does: the window system's own (GLFW's) over
-// raylib's summary of it, and the first of them, which names the cause.
+// no window came, if none does: the first, until the first of the window
+// system's own (GLFW's) replaces it, since raylib's summary names no cause.
 static void keepWindowComplaint(int level, const char *text, va_list args)
 {
+    if (level < LOG_WARNING) return;
     bool fromWindowSystem = std::strncmp(text, "GLFW", 4) == 0;
-    if (level < LOG_WARNING || (*windowComplaint && (!fromWindowSystem || std::strncmp(windowComplaint, "GLFW", 4) == 0))) return;
+    bool keptWindowSystem = std::strncmp(windowComplaint, "GLFW", 4) == 0;
+    if (*windowComplaint && (keptWindowSystem || !fromWindowSystem)) return;
     std::vsnprintf(windowComplaint, sizeof windowComplaint, text, args);
 }
 

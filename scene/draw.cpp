@@ -23,6 +23,7 @@ static const Rectangle WHOLE = {0, 0, 1e9f, 1e9f};
 // outside it would put no pixel, so it is not drawn at all, which spares the
 // renderer its triangles when a frame redraws a knob's box or a cable's path.
 static Rectangle drawClip = WHOLE;
+static bool clipping() { return drawClip.width < WHOLE.width; }
 
 // Copies the part of a render texture inside area (window pixels) to the same
 // place in the window, upright: render textures are stored bottom-up. Where a
@@ -266,7 +267,7 @@ static void growByControl(Rectangle *r, bool *any, int id)
 // Whether any pose of a control can put a pixel inside the clip.
 static bool controlMeetsClip(int id)
 {
-    if (drawClip.width >= WHOLE.width) return true;
+    if (!clipping()) return true;
     Rectangle r;
     bool any = false;
     growByControl(&r, &any, id);
@@ -349,6 +350,16 @@ static void addModel(Damage *d, int model, Vector3 at, const FrameState &s)
     addDamage(d, r, s);
 }
 
+// The cubic Bezier points of a cable's curve, the Catmull-Rom piece from
+// spline[1] to spline[2] that raylib draws.
+static void cableBezier(const Vector2 p[4], Vector2 bezier[4])
+{
+    bezier[0] = p[1];
+    bezier[1] = Vector2{p[1].x + (p[2].x - p[0].x) / 6, p[1].y + (p[2].y - p[0].y) / 6};
+    bezier[2] = Vector2{p[2].x - (p[3].x - p[1].x) / 6, p[2].y - (p[3].y - p[1].y) / 6};
+    bezier[3] = p[2];
+}
+
 // A point of a cubic Bezier curve and its derivative at t.
 static Vector2 bezierAt(const Vector2 b[4], float t, Vector2 *slope)
 {
@@ -375,9 +386,8 @@ static void addCable(Damage *d, const CableShape &c, int plugModel, bool curve, 
     addModel(d, plugModel, c.fromPos, s);
     addModel(d, plugModel, c.toPos, s);
     if (!curve) return;
-    const Vector2 *p = c.spline;
-    Vector2 bezier[4] = {p[1], {p[1].x + (p[2].x - p[0].x) / 6, p[1].y + (p[2].y - p[0].y) / 6},
-                         {p[2].x - (p[3].x - p[1].x) / 6, p[2].y - (p[3].y - p[1].y) / 6}, p[2]};
+    Vector2 bezier[4];
+    cableBezier(c.spline, bezier);
     const int PIECES = 4;
     for (int k = 0; k < PIECES; k++) {
         float t0 = (float)k / PIECES, t1 = (float)(k + 1) / PIECES, third = (t1 - t0) / 3;
@@ -505,6 +515,9 @@ static void endClip()
     EndScissorMode();
 }
 
+// The scope's box, filled opaque under its trace.
+static Rectangle scopeBox() { return Rectangle{(float)((current.width - SCOPE_SIZE) / 2 - 1), SCOPE_TOP, SCOPE_SIZE + 2, SCOPE_HEIGHT}; }
+
 // The part of the window a state's scope strip covers: its box, and its trace
 // wherever it swings, with a margin (a trace line reaches a pixel past its end
 // rows).
@@ -530,7 +543,7 @@ static void composeFromFace(Rectangle area)
         scope = Rectangle{x0, y0, x1 - x0, y1 - y0};
         clipTo(scope);
         // The scope's box is filled opaque: the base is needed only around it.
-        Rectangle box = {(float)((current.width - SCOPE_SIZE) / 2 - 1), SCOPE_TOP, SCOPE_SIZE + 2, SCOPE_HEIGHT};
+        Rectangle box = scopeBox();
         float bx1 = box.x + box.width, by1 = box.y + box.height;
         for (Rectangle ring : {Rectangle{x0, y0, x1 - x0, box.y - y0}, Rectangle{x0, by1, x1 - x0, y1 - by1},
                                Rectangle{x0, box.y, box.x - x0, box.height}, Rectangle{bx1, box.y, x1 - bx1, box.height}})
@@ -736,7 +749,7 @@ void drawFrameUncached()
 // font size to spare all round for glyphs that reach past it.
 static void drawLabel(const char *text, Vector2 at)
 {
-    if (drawClip.width < WHOLE.width) {
+    if (clipping()) {
         Vector2 size = MeasureTextEx(labelFont, text, LABEL_FONT_SIZE, TEXT_SPACING);
         const float m = LABEL_FONT_SIZE;
         if (!overlaps(Rectangle{at.x - m, at.y - m, size.x + 2 * m, size.y + 2 * m}, drawClip)) return;
@@ -825,12 +838,11 @@ void drawPlugs()
 // One cable: a black border stroke, then the yellow fill along the same curve.
 static void drawCable(const Cable &c)
 {
-    if (drawClip.width < WHOLE.width) {
+    if (clipping()) {
         // The curve from spline[1] to spline[2] lies inside the box of its
         // Bezier points; the border stroke reaches 7 pixels from it.
-        const Vector2 *p = c.spline;
-        Vector2 bezier[4] = {p[1], {p[1].x + (p[2].x - p[0].x) / 6, p[1].y + (p[2].y - p[0].y) / 6},
-                             {p[2].x - (p[3].x - p[1].x) / 6, p[2].y - (p[3].y - p[1].y) / 6}, p[2]};
+        Vector2 bezier[4];
+        cableBezier(c.spline, bezier);
         Rectangle r;
         bool any = false;
         for (Vector2 q : bezier) growRect(&r, &any, Rectangle{q.x - 12, q.y - 12, 24, 24});
@@ -852,7 +864,7 @@ void drawCables()
 void drawScope()
 {
     int x0 = (current.width - SCOPE_SIZE) / 2;
-    DrawRectangle(x0 - 1, SCOPE_TOP, SCOPE_SIZE + 2, SCOPE_HEIGHT, Color{200, 200, 200, 255});
+    DrawRectangleRec(scopeBox(), Color{200, 200, 200, 255});
     DrawLine(x0, SCOPE_MIDDLE, x0 + SCOPE_SIZE, SCOPE_MIDDLE, Color{255, 255, 255, 255});
     for (int k = 0; k < SCOPE_SIZE - 1; k++) DrawLine(x0 + 1 + k, current.scopeY[k], x0 + 2 + k, current.scopeY[k + 1], INK);
     DrawRectangleLines(x0 - 1, SCOPE_TOP, SCOPE_SIZE + 2, SCOPE_HEIGHT, Color{130, 130, 130, 255});
