@@ -4,25 +4,10 @@
 #include <gtest/gtest.h>
 #include <atomic>
 #include <cmath>
-#include <sstream>
 #include <thread>
 #include <unistd.h>
 #include "tests/face/driver.h"
 
-// Processor time the machine's host took from this virtual machine (the
-// "steal" column of /proc/stat), and all processor time, in clock ticks.
-static void stealTicks(long long *steal, long long *all)
-{
-    std::istringstream in(desk::readFile("/proc/stat"));
-    std::string cpu;
-    long long v[8] = {};
-    in >> cpu;
-    for (long long &x : v) in >> x;
-    *steal = v[7], *all = 0;
-    for (long long x : v) *all += x;
-}
-
-const double STOLEN_LIMIT = 3.5;  // per cent of all processor time
 
 TEST(SoundUnderLoad, HeldNoteHasNoDropoutsWhileTheFaceIsRedrawn)
 {
@@ -33,8 +18,7 @@ TEST(SoundUnderLoad, HeldNoteHasNoDropoutsWhileTheFaceIsRedrawn)
     Face busy;
     ASSERT_TRUE(played.mirl.ok && busy.mirl.ok);
     std::string wav = desk::tempDir("dropout") + "/held.wav";
-    long long steal0, all0, steal1, all1;
-    stealTicks(&steal0, &all0);
+    desk::HostTicks host = desk::hostTicks();
     desk::Process rec = desk::startRecording(sound.s, wav);
     Vector2 key = played.at(KEY_FIRST + 9);
     desk::sleepFor(0.5), played.move(key), desk::mouseDown(played.display, 1);
@@ -51,8 +35,7 @@ TEST(SoundUnderLoad, HeldNoteHasNoDropoutsWhileTheFaceIsRedrawn)
     for (int i = 0; i < 100; i++, desk::sleepFor(0.1))
         desk::mouseMove(played.display, played.mirl.window, (int)key.x + (i % 2 ? 3 : -3), (int)key.y);
     desk::mouseUp(played.display, 1), done = true, toggler.join(), desk::sleepFor(0.3), desk::stopRecording(rec);
-    stealTicks(&steal1, &all1);
-    double stolen = 100.0 * (double)(steal1 - steal0) / (double)std::max(1LL, all1 - all0);
+    double stolen = desk::hostTookPercent(host);
 
     std::vector<float> x = desk::readWav(wav);
     size_t first = 0, last = 0, run = 0, longest = 0, dropouts = 0;
@@ -71,7 +54,7 @@ TEST(SoundUnderLoad, HeldNoteHasNoDropoutsWhileTheFaceIsRedrawn)
     // dropouts grew with what it took (5%: one, 9%: nine, 22%: 54), though some
     // runs broke with under 3% taken too. With 3.5% or more taken the recording
     // says nothing about the program.
-    if (longest >= 64 && stolen >= STOLEN_LIMIT)
+    if (longest >= 64 && stolen >= desk::HOST_TOOK_LIMIT)
         GTEST_SKIP() << dropouts << " dropouts while the host took " << stolen << "% of the processors";
     EXPECT_LT(longest, 64u) << dropouts << " dropouts";
 }

@@ -151,6 +151,19 @@ long loadWrittenMb(const Load *load);
 // Ends the load; returns the megabytes the disk writer flushed.
 long stopLoad(Load *load);
 
+// Processor time the machine's host has taken from this virtual machine (the
+// "steal" column of /proc/stat) and all processor time, in clock ticks.
+struct HostTicks {
+    long long stolen, all;
+};
+HostTicks hostTicks();
+// The share of all processor time since `since` that the host took, in per cent.
+double hostTookPercent(const HostTicks &since);
+// With this share taken, the host has stopped every thread at once, the
+// real-time ones too, for longer than a stream's few milliseconds of buffer
+// (a busy loop beside a real-time thread that sleeps 1 ms: 152 ms missed).
+const double HOST_TOOK_LIMIT = 3.5;
+
 // A run of this many silent samples inside a held note is a gap a listener hears.
 enum { GAP_SAMPLES = 64 };
 struct Gaps {

@@ -4,8 +4,10 @@
 // of writing a big file out (which a build or a download does) keeps cores
 // from threads that wait for them.
 #include <unistd.h>
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 #include "tools/harness/desktop.h"
 #include "tools/harness/face.h"
@@ -93,6 +95,24 @@ long stopLoad(Load *load)
     long written = load->writtenMb;
     delete load;
     return written;
+}
+
+HostTicks hostTicks()
+{
+    std::istringstream in(readFile("/proc/stat"));
+    std::string cpu;
+    long long v[8] = {};
+    in >> cpu;
+    for (long long &x : v) in >> x;
+    HostTicks t{v[7], 0};
+    for (long long x : v) t.all += x;
+    return t;
+}
+
+double hostTookPercent(const HostTicks &since)
+{
+    HostTicks now = hostTicks();
+    return 100.0 * (double)(now.stolen - since.stolen) / (double)std::max(1LL, now.all - since.all);
 }
 
 Gaps countGaps(const std::vector<float> &x, size_t from, size_t to)
