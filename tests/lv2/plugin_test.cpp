@@ -143,6 +143,18 @@ TEST(Lv2Plugin, EverySampleEqualsTheRendererInBlocksOfAnySize)
         for (size_t i = 0; i < got.size(); i++) ASSERT_EQ(got[i], ref.sound[i]) << "frame " << i << ", first block " << s[0];
         EXPECT_EQ(p.latency, 0.0f);
     }
+    // The same notes from a MIDI file, 500 ticks a beat at the default tempo:
+    // a tick is a millisecond, so the renderer puts each on the frame of that line.
+    std::vector<render::Ev> track;
+    long long at = 0;
+    for (const Note &n : chords)
+        track.push_back({(unsigned)(n.ms - at), {n.on ? 0x90 : 0x80, n.note, n.on ? 100 : 0}}), at = n.ms;
+    render::Outcome song = render::run("--frames 1 --midi @s.mid OUT", {{"s.mid", render::midiFile(0, 500, {track})}});
+    ASSERT_EQ(song.status, 0);
+    ASSERT_GT(song.sound.size(), (size_t)frameOf(1100)) << "the song plays to its last note";
+    Player p(h, defaults);
+    std::vector<float> got = play(p, eventsOf(chords), (long long)song.sound.size(), sizes);
+    for (size_t i = 0; i < got.size(); i++) ASSERT_EQ(got[i], song.sound[i]) << "frame " << i << " of the song";
 }
 
 TEST(Lv2Plugin, TwoInstancesEachPlayTheirOwnNotesAndKnobs)
