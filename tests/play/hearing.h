@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-// Checks that a dropout can spoil. When the host took HOST_TOOK_LIMIT or
-// more of the processors during the take, a failed one says nothing about the
-// program and the test is skipped with what failed; otherwise it fails.
+// Checks that a dropout can spoil. When the host stopped the processors
+// during the take (desk::HostTook::spoils), a failed one says nothing about
+// the program and the test is skipped with what failed; otherwise it fails.
 struct Listening {
     bool hostBusy;
     std::string spoiled;

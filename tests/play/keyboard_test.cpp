@@ -47,7 +47,7 @@ TEST(PlayByKeyboard, PitchesChordRepeatFocusAndTheMouseOnOneKey)
     f.turn(f.at(KNOB_RELEASE), 300);  // the shortest release, so one note is gone before the next
     f.move({f.side - 60.0f, f.side - 150.0f});
     std::string wav = desk::tempDir("keyboard") + "/take.wav";
-    desk::HostTicks host = desk::hostTicks();
+    desk::HostWatch *host = desk::watchHost();
     desk::Process rec = desk::startRecording(sound.s, wav);
     for (int i = 0; i < 100 && desk::readFile(wav).size() < 8 * RATE / 10; i++) desk::sleepFor(0.05);
 
@@ -90,7 +90,7 @@ TEST(PlayByKeyboard, PitchesChordRepeatFocusAndTheMouseOnOneKey)
     for (const Note &n : notes)
         heard += "\n  " + std::to_string(n.from) + " s, " + std::to_string(n.to - n.from) + " s long, period " +
                  std::to_string(medianPeriod(x, (size_t)((n.from + 0.05) * RATE), (size_t)((n.to - 0.05) * RATE)));
-    Listening ear{desk::hostTookPercent(host) >= desk::HOST_TOOK_LIMIT, ""};
+    Listening ear{desk::stopWatchingHost(host).spoils(), ""};
     if (notes.size() != 30u) {
         ear.check(false, "the first press, 25 keys, the chord, the repeat, the focus and the shared key; heard:" + heard);
         return ear.verdict();

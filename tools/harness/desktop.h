@@ -151,18 +151,23 @@ long loadWrittenMb(const Load *load);
 // Ends the load; returns the megabytes the disk writer flushed.
 long stopLoad(Load *load);
 
-// Processor time the machine's host has taken from this virtual machine (the
-// "steal" column of /proc/stat) and all processor time, in clock ticks.
-struct HostTicks {
-    long long stolen, all;
+// Whether the machine's host stopped this virtual machine during a take. Two
+// witnesses: the host's share of all processor time (the "steal" column of
+// /proc/stat), and a thread above every real-time thread of the program and
+// the sound server that sleeps 1 ms at a time and keeps the longest it could
+// not run. On a busy host the second sees what the first can miss: beside two
+// busy loops and nothing else it missed 152 ms.
+struct HostWatch;
+HostWatch *watchHost();
+struct HostTook {
+    double percent;       // of all processor time, taken by the host
+    double longestStopMs; // the longest the witness thread could not run
+    // The host stopped every thread at once for longer than a stream's buffer
+    // (3.5% taken, or 20 ms in one piece): a recording says nothing about the program.
+    bool spoils() const { return percent >= 3.5 || longestStopMs >= 20; }
 };
-HostTicks hostTicks();
-// The share of all processor time since `since` that the host took, in per cent.
-double hostTookPercent(const HostTicks &since);
-// With this share taken, the host has stopped every thread at once, the
-// real-time ones too, for longer than a stream's few milliseconds of buffer
-// (a busy loop beside a real-time thread that sleeps 1 ms: 152 ms missed).
-const double HOST_TOOK_LIMIT = 3.5;
+// Ends the watch and says what the host took.
+HostTook stopWatchingHost(HostWatch *watch);
 
 // A run of this many silent samples inside a held note is a gap a listener hears.
 enum { GAP_SAMPLES = 64 };

@@ -3,9 +3,12 @@
 // sound on a small machine is not only busy processors: the kernel's own work
 // of writing a big file out (which a build or a download does) keeps cores
 // from threads that wait for them.
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <thread>
@@ -97,22 +100,54 @@ long stopLoad(Load *load)
     return written;
 }
 
-HostTicks hostTicks()
+// The host's and all processor time so far, in clock ticks.
+static void hostTicks(long long *stolen, long long *all)
 {
     std::istringstream in(readFile("/proc/stat"));
     std::string cpu;
     long long v[8] = {};
     in >> cpu;
     for (long long &x : v) in >> x;
-    HostTicks t{v[7], 0};
-    for (long long x : v) t.all += x;
-    return t;
+    *stolen = v[7], *all = 0;
+    for (long long x : v) *all += x;
 }
 
-double hostTookPercent(const HostTicks &since)
+struct HostWatch {
+    long long stolen, all;
+    std::atomic<bool> done{false};
+    std::atomic<double> longestStop{0};
+    std::thread witness;
+};
+
+HostWatch *watchHost()
 {
-    HostTicks now = hostTicks();
-    return 100.0 * (double)(now.stolen - since.stolen) / (double)std::max(1LL, now.all - since.all);
+    HostWatch *w = new HostWatch;
+    hostTicks(&w->stolen, &w->all);
+    w->witness = std::thread([w] {
+        sched_param rt{};
+        rt.sched_priority = 90;
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &rt);  // refused without the right: then ordinary
+        auto now = [] { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); };
+        double last = now();
+        while (!w->done.load()) {
+            sleepFor(0.001);
+            double t = now();
+            if (t - last > w->longestStop.load()) w->longestStop.store(t - last);
+            last = t;
+        }
+    });
+    return w;
+}
+
+HostTook stopWatchingHost(HostWatch *w)
+{
+    w->done = true;
+    w->witness.join();
+    long long stolen, all;
+    hostTicks(&stolen, &all);
+    HostTook took{100.0 * (double)(stolen - w->stolen) / (double)std::max(1LL, all - w->all), 1000 * w->longestStop.load()};
+    delete w;
+    return took;
 }
 
 Gaps countGaps(const std::vector<float> &x, size_t from, size_t to)
