@@ -68,7 +68,7 @@ TEST(MidiDevices, ASwitchReleasesTheNotesTheDeviceLeftHeldButNotAKeyHeldOnScreen
     // 72 never sounded.
     dbl::reads = {{pm(0x90, 60, 100), pm(0x95, 62, 90), pm(0x90, 67, 80), pm(0x80, 67, 0), pm(0x90, 65, 70)},
                   {pm(0x92, 65, 70), pm(0x92, 65, 0), pm(0x9F, 69, 50), pm(0x9F, 69, 0), pm(0x91, 71, 9), pm(0x81, 71, 0), pm(0x80, 72, 0)}};
-    printed(midiStart, 60);
+    printed(midiStart), waitForReads();
     midiPostNote(0x90, 76, 128);   // a key held with the mouse
     EXPECT_GT(renderFor(0.3), 0.02f);
     for (int note : {60, 62, 76}) EXPECT_TRUE(holding(note)) << note;   // the engine heard 65's twin let go
@@ -92,7 +92,7 @@ TEST(MidiDevices, ASwitchReleasesTheNotesTheDeviceLeftHeldButNotAKeyHeldOnScreen
     EXPECT_EQ(renderFor(0.1), 0.0f) << "silence once the release has run";
     // MIDI Stop lets every note go, so a close afterwards releases only what came after it.
     dbl::reads = {{pm(0x90, 40, 1), pm(0xFC, 0, 0), pm(0x93, 41, 1)}};
-    sleepMs(60);   // a few polls
+    waitForReads();
     for (Event e; take(e);) {}
     midiCloseDevice();
     Event e{}; EXPECT_TRUE(take(e) && e == (Event{e[0], 0x83, 41, 0}) && !take(e)) << "one note-off for the note still held";

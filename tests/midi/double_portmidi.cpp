@@ -7,6 +7,7 @@ std::vector<dbl::Device> dbl::devices;
 std::deque<std::vector<PmEvent>> dbl::reads;
 std::mutex dbl::lock;
 int dbl::openId = -1, dbl::opens = 0;   // only the program's own lock keeps the poll off these
+int dbl::emptyReads = 0;
 static std::vector<PmDeviceInfo> infos;
 static char stream;                      // its address is the one stream handed out
 
@@ -38,7 +39,7 @@ int Pm_Read(PortMidiStream *s, PmEvent *buffer, int32_t length)
 {
     EXPECT_TRUE(s == &stream && dbl::openId >= 0) << "read a stream that is not open";
     std::lock_guard<std::mutex> hold(dbl::lock);
-    if (dbl::reads.empty()) return 0;
+    if (dbl::reads.empty()) return dbl::emptyReads++, 0;
     std::vector<PmEvent> batch = std::move(dbl::reads.front());
     dbl::reads.pop_front();
     int n = std::min<int>(batch.size(), length);

@@ -39,7 +39,7 @@ TEST(MidiStress, PollKeysAndDeviceChangesAgainstTheAudioDrain)
                 while (dbl::reads.back().size() < 6) dbl::reads.back().push_back({Pm_Message(0xB0, 1, 2), (int)++fed});
                 hold.unlock(), std::this_thread::sleep_for(std::chrono::microseconds(300));
             }
-            for (std::unique_lock<std::mutex> hold(dbl::lock); !dbl::reads.empty(); hold.lock()) hold.unlock(), sleepMs(5);
+            waitForReads();
             stop = true, audio.join(), midiStop();
         });
         long lost = fed - got[0] + keys - got[1], overflows = 0;

@@ -32,4 +32,14 @@ extern std::vector<Device> devices;             // the device list, set before m
 extern std::deque<std::vector<PmEvent>> reads;  // one batch per Pm_Read (an empty one is a read error)
 extern std::mutex lock;                         // hold while changing `reads` with PortMidi running
 extern int openId, opens;                       // the open device (-1: none); successful opens
+extern int emptyReads;                          // reads that found no batch (under `lock`)
 }  // namespace dbl
+
+// Waits until the poll has read every batch in dbl::reads and posted what they carried: the poll reads,
+// posts and reads again, so an empty read after the last batch means it is all in the queue.
+inline void waitForReads()
+{
+    std::unique_lock<std::mutex> hold(dbl::lock);
+    for (int seen = dbl::emptyReads, i = 0; i < 10000 && !(dbl::reads.empty() && dbl::emptyReads > seen); i++)
+        hold.unlock(), sleepMs(1), hold.lock();
+}
