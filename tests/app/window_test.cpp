@@ -75,11 +75,13 @@ TEST(AppSound, PlaysAStreamIntoTheSoundServerAndListsMidiDevicesAtOnce)
     desk::Mirl &m = f.mirl;
     ASSERT_TRUE(m.ok);
     EXPECT_NE(desk::readFile(m.proc.outFile).find(heading), std::string::npos) << "not flushed at start-up";
-    desk::sleepFor(0.5);
-    std::string list = desk::tempDir("sinks") + "/inputs.txt";
-    desk::Process p = desk::spawn({"pactl", "list", "sink-inputs"}, s.env(), "", list);
-    desk::waitExit(p, 10);
-    std::string inputs = desk::readFile(list);
+    std::string list = desk::tempDir("sinks") + "/inputs.txt", inputs;
+    for (int i = 0; i < 40 && inputs.find("Sink Input #") == std::string::npos; i++) {  // the stream opens after the window
+        desk::sleepFor(0.25);
+        desk::Process p = desk::spawn({"pactl", "list", "sink-inputs"}, s.env(), "", list);
+        desk::waitExit(p, 10);
+        inputs = desk::readFile(list);
+    }
     // raylib's device converts the mono float stream into the sink's own format.
     for (const char *what : {"Sink Input #", "float32le", "44100Hz"}) EXPECT_NE(inputs.find(what), std::string::npos) << inputs;
     EXPECT_EQ(desk::closeMirl(f.display, m), 0);
