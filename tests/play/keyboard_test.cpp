@@ -4,7 +4,6 @@
 // server's key repeat, a held key ending when the window loses the focus, and
 // a key the mouse and the keyboard both hold sounding once until both let go.
 #include <gtest/gtest.h>
-#include <chrono>
 #include <cmath>
 #include <vector>
 #include "tests/face/driver.h"
@@ -52,23 +51,22 @@ TEST(PlayByKeyboard, PitchesChordRepeatFocusAndTheMouseOnOneKey)
     for (int i = 0; i < 100 && desk::readFile(wav).size() < 8 * RATE / 10; i++) desk::sleepFor(0.05);
 
     // How long the keys stayed down, by the clock: the notes' lengths are checked against them.
-    auto now = [] { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); };
     desk::keyDown(f.display, {"z"}), desk::sleepFor(0.4), desk::keyUp(f.display, {"z"}), desk::sleepFor(0.3);
     for (const char *k : LETTERS) desk::keyDown(f.display, {k}), desk::sleepFor(0.4), desk::keyUp(f.display, {k}), desk::sleepFor(0.3);
     desk::keyDown(f.display, {"z", "c", "b"}), desk::sleepFor(1.0), desk::keyUp(f.display, {"z", "c", "b"}), desk::sleepFor(0.5);
     desk::setKeyRepeat(f.display, true);
     desk::keyDown(f.display, {"n"}), desk::sleepFor(2.0), desk::keyUp(f.display, {"n"}), desk::sleepFor(0.5);
-    double down = now();
+    double down = desk::now();
     desk::keyDown(f.display, {"x"}), desk::sleepFor(0.5), desk::setKeyboardFocus(f.display, 0), desk::sleepFor(1.0);
     desk::keyUp(f.display, {"x"});
-    double focusHeld = now() - down;
+    double focusHeld = desk::now() - down;
     desk::setKeyboardFocus(f.display, f.mirl.window.id), desk::sleepFor(0.3);
     f.move(f.at(KEY_FIRST + 9));
     // The mouse presses A, the keyboard joins, the mouse lets go, then the keyboard.
     desk::mouseDown(f.display, 1);
-    down = now();
+    down = desk::now();
     desk::sleepFor(0.3), desk::keyDown(f.display, {"n"}), desk::sleepFor(0.5), desk::mouseUp(f.display, 1);
-    double mouseHeld = now() - down;
+    double mouseHeld = desk::now() - down;
     desk::sleepFor(0.6), desk::keyUp(f.display, {"n"}), desk::sleepFor(0.8);
     desk::stopRecording(rec);
 

@@ -7,7 +7,6 @@
 // with a cable pulled, and in help mode with the pointer moving. With
 // MIRL_FULL_PRESENT=1 in its environment the program swaps every frame whole.
 #include <unistd.h>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
@@ -16,11 +15,6 @@
 #include <vector>
 #include "tools/harness/desktop.h"
 #include "tools/harness/face.h"
-
-static double wallSeconds()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 static double processSeconds(pid_t pid)
 {
@@ -71,17 +65,17 @@ int main()
         desk::Process mover;
         if (!pointer.empty()) mover = desk::spawn(pointer, {d.env()}, "", "");
         desk::takeDamage(watch, m.window);
-        double c0 = processSeconds(m.proc.pid), t0 = wallSeconds(), second = t0;
+        double c0 = processSeconds(m.proc.pid), t0 = desk::now(), second = t0;
         std::vector<int> perSecond(1, 0);
         int frames = 0;
         double pixels = 0;
-        for (int i = 0; wallSeconds() - t0 < seconds; i++) {
+        for (int i = 0; desk::now() - t0 < seconds; i++) {
             desk::sleepFor(0.005);
             desk::DamageSeen seen = desk::takeDamage(watch, m.window);
             frames += seen.frames, pixels += seen.pixels, perSecond.back() += seen.frames;
-            if (wallSeconds() - second >= 1) second += 1, perSecond.push_back(0);
+            if (desk::now() - second >= 1) second += 1, perSecond.push_back(0);
         }
-        double wall = wallSeconds() - t0, cpu = processSeconds(m.proc.pid) - c0;
+        double wall = desk::now() - t0, cpu = processSeconds(m.proc.pid) - c0;
         desk::stop(mover);
         if (perSecond.size() > 1) perSecond.pop_back();  // the last second is cut short
         std::sort(perSecond.begin(), perSecond.end());

@@ -20,7 +20,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,13 +35,6 @@ const int KEY_A = KEY_FIRST + 9;  // the A above middle C
 // Each click's height tells which press it belongs to, so a click lost to a
 // busy machine cannot pair the others with the wrong presses.
 const float CLICK_BASE = 0.3f, CLICK_STEP = 0.005f;
-
-double now()
-{
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (double)t.tv_sec + t.tv_nsec * 1e-9;
-}
 
 // The few Xlib calls used here, declared by hand: Xlib's header clashes with raylib's names.
 extern "C" {
@@ -257,10 +249,10 @@ double callbackPeriodMs()
     for (int i = 0; i < 100 && calls < 50; i++) desk::sleepFor(0.05);
     int c0 = calls;
     long f0 = frames;
-    double t0 = now();
+    double t0 = desk::now();
     desk::sleepFor(1.0);
     int c = std::max(calls - c0, 1);
-    double period = (now() - t0) * 1000.0 / c;
+    double period = (desk::now() - t0) * 1000.0 / c;
     std::printf("audio device: a callback every %.2f ms for %.0f frames on average\n", period,
                 (double)(frames - f0) / c);
     UnloadAudioStream(s);

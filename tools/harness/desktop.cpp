@@ -22,7 +22,7 @@
 
 namespace desk {
 
-static double now()
+double now()
 {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();

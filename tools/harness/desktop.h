@@ -47,6 +47,8 @@ struct Rng {
 std::string tempDir(const std::string &tag);
 // Sleeps for the given seconds.
 void sleepFor(double seconds);
+// Seconds on the steady clock, for measuring what took how long.
+double now();
 
 // An X server of the given screen size.
 struct Display {

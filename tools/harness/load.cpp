@@ -8,7 +8,6 @@
 #include <unistd.h>
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <thread>
@@ -127,7 +126,6 @@ HostWatch *watchHost()
         sched_param rt{};
         rt.sched_priority = 90;
         pthread_setschedparam(pthread_self(), SCHED_FIFO, &rt);  // refused without the right: then ordinary
-        auto now = [] { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); };
         double last = now();
         while (!w->done.load()) {
             sleepFor(0.001);
