@@ -530,16 +530,24 @@ static Rectangle scopeArea(const FrameState &s)
 
 // The window inside area (whole pixels, inside the window) from the face
 // layer: the scope's area is built again from the base, so what lies over the
-// scope covers it as in composeFromScene.
+// scope covers it as in composeFromScene. An area that is mostly the scope's
+// (a held note's frames) is built from the base throughout: over the base,
+// the labels and cables give the face's own pixels, and reading one layer
+// rather than two keeps the frame one pass for the renderer (reading a second
+// layer that it once drew into made it finish the pass so far and wait for
+// its threads, every frame).
 static void composeFromFace(Rectangle area)
 {
     clipTo(area);
     Rectangle scope = scopeArea(current);
     float x0 = fmaxf(scope.x, area.x), y0 = fmaxf(scope.y, area.y);
     float x1 = fminf(scope.x + scope.width, area.x + area.width), y1 = fminf(scope.y + scope.height, area.y + area.height);
-    bool inScope = x0 <= area.x && y0 <= area.y && x1 >= area.x + area.width && y1 >= area.y + area.height;
-    if (!inScope) copyTarget(current.help ? helpTarget : faceTarget, area);  // else all of it is built again below
-    if (x1 > x0 && y1 > y0) {
+    bool meets = x1 > x0 && y1 > y0;
+    if (meets && 2 * (x1 - x0) * (y1 - y0) >= areaOf(area))
+        x0 = area.x, y0 = area.y, x1 = area.x + area.width, y1 = area.y + area.height;
+    else
+        copyTarget(current.help ? helpTarget : faceTarget, area);
+    if (meets) {
         scope = Rectangle{x0, y0, x1 - x0, y1 - y0};
         clipTo(scope);
         // The scope's box is filled opaque: the base is needed only around it.
