@@ -115,32 +115,45 @@ struct HostWatch {
     long long stolen, all;
     std::atomic<bool> done{false};
     std::atomic<double> longestStop{0};
-    std::thread witness;
+    std::vector<std::thread> witnesses;
 };
 
+// One witness a processor, held to it: the kernel can keep one processor
+// from everything else for milliseconds (finishing a disk writer's pages, for
+// one), and a thread woken there waits while the other processor runs on.
 HostWatch *watchHost()
 {
     HostWatch *w = new HostWatch;
     hostTicks(&w->stolen, &w->all);
-    w->witness = std::thread([w] {
-        sched_param rt{};
-        rt.sched_priority = 90;
-        pthread_setschedparam(pthread_self(), SCHED_FIFO, &rt);  // refused without the right: then ordinary
-        double last = now();
-        while (!w->done.load()) {
-            sleepFor(0.001);
-            double t = now();
-            if (t - last > w->longestStop.load()) w->longestStop.store(t - last);
-            last = t;
-        }
-    });
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) == 0) CPU_SET(0, &allowed);
+    for (int cpu = 0; cpu < CPU_SETSIZE; cpu++) {
+        if (!CPU_ISSET(cpu, &allowed)) continue;
+        w->witnesses.emplace_back([w, cpu] {
+            cpu_set_t one;
+            CPU_ZERO(&one);
+            CPU_SET(cpu, &one);
+            pthread_setaffinity_np(pthread_self(), sizeof one, &one);
+            sched_param rt{};
+            rt.sched_priority = 90;
+            pthread_setschedparam(pthread_self(), SCHED_FIFO, &rt);  // refused without the right: then ordinary
+            double last = now();
+            while (!w->done.load()) {
+                sleepFor(0.001);
+                double t = now(), seen = w->longestStop.load();
+                while (t - last > seen && !w->longestStop.compare_exchange_weak(seen, t - last)) {}
+                last = t;
+            }
+        });
+    }
     return w;
 }
 
 HostTook stopWatchingHost(HostWatch *w)
 {
     w->done = true;
-    w->witness.join();
+    for (std::thread &t : w->witnesses) t.join();
     long long stolen, all;
     hostTicks(&stolen, &all);
     HostTook took{100.0 * (double)(stolen - w->stolen) / (double)std::max(1LL, all - w->all), 1000 * w->longestStop.load()};
