@@ -54,7 +54,7 @@ TEST(SoundUnderLoad, HeldNoteHasNoDropoutsWhileTheFaceIsRedrawn)
     // dropouts grew with what it took (5%: one, 9%: nine, 22%: 54), though some
     // runs broke with under 3% taken too: there the host had stopped everything
     // in one piece, which the witness thread sees (112 ms in a run that counted
-    // 2.6% taken). The kernel can hold one processor too: finishing a disk
+    // 2.6% taken). The kernel can hold one processor too: writing back a disk
     // writer's pages it ran 11.8 ms there without a break, and the sound
     // server's and the program's sound threads, woken on that processor,
     // waited. Then the recording says nothing about the program.

@@ -160,7 +160,7 @@ long stopLoad(Load *load);
 // thread above every real-time thread of the program and the sound server
 // that sleeps 1 ms at a time and keeps the longest it could not run. On a busy
 // host the second sees what the first can miss: beside two busy loops and
-// nothing else it missed 152 ms. Beside a disk writer, the kernel finished
+// nothing else it missed 152 ms. Beside a disk writer, the kernel wrote back
 // its pages for 11.8 ms on one processor, and the sound server's and the
 // program's sound threads, woken there, waited that long.
 struct HostWatch;

@@ -119,7 +119,7 @@ struct HostWatch {
 };
 
 // One witness a processor, held to it: the kernel can keep one processor
-// from everything else for milliseconds (finishing a disk writer's pages, for
+// from everything else for milliseconds (writing back a disk writer's pages, for
 // one), and a thread woken there waits while the other processor runs on.
 HostWatch *watchHost()
 {
