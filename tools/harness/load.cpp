@@ -114,7 +114,7 @@ static void hostTicks(long long *stolen, long long *all)
 struct HostWatch {
     long long stolen, all;
     std::atomic<bool> done{false};
-    std::atomic<double> longestStop{0};
+    std::vector<double> longestStop;  // one a witness, each written by its own thread
     std::vector<std::thread> witnesses;
 };
 
@@ -128,9 +128,10 @@ HostWatch *watchHost()
     cpu_set_t allowed;
     CPU_ZERO(&allowed);
     if (sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) == 0) CPU_SET(0, &allowed);
-    for (int cpu = 0; cpu < CPU_SETSIZE; cpu++) {
+    w->longestStop.assign(CPU_COUNT(&allowed), 0);
+    for (int cpu = 0, k = 0; cpu < CPU_SETSIZE; cpu++) {
         if (!CPU_ISSET(cpu, &allowed)) continue;
-        w->witnesses.emplace_back([w, cpu] {
+        w->witnesses.emplace_back([w, cpu, &longest = w->longestStop[k++]] {
             cpu_set_t one;
             CPU_ZERO(&one);
             CPU_SET(cpu, &one);
@@ -141,8 +142,8 @@ HostWatch *watchHost()
             double last = now();
             while (!w->done.load()) {
                 sleepFor(0.001);
-                double t = now(), seen = w->longestStop.load();
-                while (t - last > seen && !w->longestStop.compare_exchange_weak(seen, t - last)) {}
+                double t = now();
+                longest = std::max(longest, t - last);
                 last = t;
             }
         });
@@ -156,7 +157,7 @@ HostTook stopWatchingHost(HostWatch *w)
     for (std::thread &t : w->witnesses) t.join();
     long long stolen, all;
     hostTicks(&stolen, &all);
-    HostTook took{100.0 * (double)(stolen - w->stolen) / (double)std::max(1LL, all - w->all), 1000 * w->longestStop.load()};
+    HostTook took{100.0 * (double)(stolen - w->stolen) / (double)std::max(1LL, all - w->all), 1000 * *std::max_element(w->longestStop.begin(), w->longestStop.end())};
     delete w;
     return took;
 }
