@@ -695,9 +695,22 @@ void invalidateFrame() { windowValid = false; }
 void drawFrame()
 {
     captureState(&current);
+    Damage changes = {};
+    bool whole = !windowValid || drawn.width != current.width || drawn.height != current.height ||
+                 !windowChanges(drawn, current, &changes);
+    // A frame that turns knobs or dips keys and changes nothing else but the
+    // scope is drawn from the scene layer straight into its rectangles: two
+    // passes for the renderer (the scene inside the control's box, then the
+    // window) rather than four, each waiting for the one before, through the
+    // base and face layers. Those two catch up on the first frame that reads
+    // them; the state they were last rendered from tells them where.
+    unsigned moved = changedParts(drawn, current);
+    bool direct = !whole && backValid && !current.help && (moved & (PART_VALUES | PART_HELD)) &&
+                  !(moved & ~(PART_VALUES | PART_HELD | PART_SCOPE));
     for (int layer = 0; layer < LAYER_COUNT; layer++) {
         if (layer == LAYER_HOVER && (!current.help || current.hover == -1)) continue;  // not shown
         if (layer == LAYER_HELP && !current.help) continue;
+        if (direct && (layer == LAYER_BASE || layer == LAYER_FACE || layer == LAYER_HELP)) continue;  // not read
         if (layerUpToDate(layer)) continue;
         Damage areas = {};
         bool valid = layerValid & (1u << layer);
@@ -706,14 +719,19 @@ void drawFrame()
         bool part = valid && collectChanges(drawnLayer[layer], current, parts, curves, &areas) && areas.count > 0;
         renderLayer(layer, part ? &areas : nullptr);
     }
-    Damage changes = {};
-    bool whole = !windowValid || drawn.width != current.width || drawn.height != current.height ||
-                 !windowChanges(drawn, current, &changes);
     Rectangle window = {0, 0, (float)current.width, (float)current.height};
     BeginDrawing();
     if (whole || !backValid) composeFromFace(window);
     else
-        for (int i = 0; i < changes.count; i++) composeFromFace(changes.rects[i]);
+        for (int i = 0; i < changes.count; i++) {
+            if (!direct) {
+                composeFromFace(changes.rects[i]);
+                continue;
+            }
+            clipTo(changes.rects[i]);
+            composeFromScene();
+            endClip();
+        }
     EndDrawing();
     // What is still to be shown from earlier frames stays to be shown.
     unshownWhole = unshownWhole || whole;
