@@ -846,19 +846,27 @@ void drawKey(const Control &c)
     }
 }
 
+// One plug, unless its box lies wholly outside the clip: the renderer
+// transforms every vertex of a model it is given, even where the scissor
+// leaves none of its pixels (a plug costs about a tenth of a millisecond).
+static void drawPlug(int model, Vector3 at)
+{
+    if (clipping()) {
+        Rectangle r;
+        bool any = false;
+        growByModel(&r, &any, model, at, 1);
+        if (!overlaps(r, drawClip)) return;
+    }
+    DrawModelEx(sceneModels[model], at, Vector3{0, 1, 0}, 0, Vector3{1, 1, 1}, UNTINTED);
+}
+
 void drawPlugs()
 {
     const InputState *in = inputState();
-    if (in->draggedJack >= 0) {
-        DrawModelEx(sceneModels[MODEL_PLUG], in->dragCable.fromPos, Vector3{0, 1, 0}, 0, Vector3{1, 1, 1}, UNTINTED);
-        DrawModelEx(sceneModels[MODEL_PLUG], in->dragCable.toPos, Vector3{0, 1, 0}, 0, Vector3{1, 1, 1}, UNTINTED);
-    }
+    if (in->draggedJack >= 0) drawPlug(MODEL_PLUG, in->dragCable.fromPos), drawPlug(MODEL_PLUG, in->dragCable.toPos);
     const Cable *cables = cableTable();
-    for (int s = 0; s < cableCapacity(); s++) {
-        if (!cables[s].inUse) continue;
-        DrawModelEx(sceneModels[MODEL_PLUG_INSERTED], cables[s].fromPos, Vector3{0, 1, 0}, 0, Vector3{1, 1, 1}, UNTINTED);
-        DrawModelEx(sceneModels[MODEL_PLUG_INSERTED], cables[s].toPos, Vector3{0, 1, 0}, 0, Vector3{1, 1, 1}, UNTINTED);
-    }
+    for (int s = 0; s < cableCapacity(); s++)
+        if (cables[s].inUse) drawPlug(MODEL_PLUG_INSERTED, cables[s].fromPos), drawPlug(MODEL_PLUG_INSERTED, cables[s].toPos);
 }
 
 // One cable: a black border stroke, then the yellow fill along the same curve.
