@@ -109,7 +109,9 @@ static void drawIcon(const Texture2D &tex, Vector2 pos)
 // The window is then: face (help in help mode); inside the scope's area base,
 // scope and again what lies over the scope (labels, plugs, cables, icons, the
 // tint and banner), clipped to that area; in help mode the hover layer and the
-// tooltips on top.
+// tooltips on top. A frame that only turns knobs or dips keys is composed from
+// the scene layer straight into its rectangles (see drawFrame), and the base
+// and face layers catch up when a later frame reads them.
 //
 // Nobody marks anything dirty: each frame captures the state the picture is
 // drawn from (FrameState), compares it with the state each layer was last
