@@ -712,7 +712,7 @@ void drawFrame()
     for (int layer = 0; layer < LAYER_COUNT; layer++) {
         if (layer == LAYER_HOVER && (!current.help || current.hover == -1)) continue;  // not shown
         if (layer == LAYER_HELP && !current.help) continue;
-        if (direct && (layer == LAYER_BASE || layer == LAYER_FACE || layer == LAYER_HELP)) continue;  // not read
+        if (direct && (layer == LAYER_BASE || layer == LAYER_FACE)) continue;  // not read this frame
         if (layerUpToDate(layer)) continue;
         Damage areas = {};
         bool valid = layerValid & (1u << layer);
@@ -726,13 +726,13 @@ void drawFrame()
     if (whole || !backValid) composeFromFace(window);
     else
         for (int i = 0; i < changes.count; i++) {
-            if (!direct) {
+            if (direct) {
+                clipTo(changes.rects[i]);
+                composeFromScene();
+                endClip();
+            } else {
                 composeFromFace(changes.rects[i]);
-                continue;
             }
-            clipTo(changes.rects[i]);
-            composeFromScene();
-            endClip();
         }
     EndDrawing();
     // What is still to be shown from earlier frames stays to be shown.
