@@ -674,10 +674,10 @@ static void addHelpHover(Damage *d, const FrameState &s)
 }
 
 // The window areas in which the pictures of two states of the same window
-// size can differ; false when that is the whole window.
-static bool windowChanges(const FrameState &a, const FrameState &b, Damage *d)
+// size can differ, given the parts in which they differ; false when that is
+// the whole window.
+static bool windowChanges(const FrameState &a, const FrameState &b, unsigned parts, Damage *d)
 {
-    unsigned parts = changedParts(a, b);
     if (parts & (PART_SIZE | PART_DEVICE | PART_HELP)) return false;
     collectChanges(a, b, parts & (PART_VALUES | PART_HELD | PART_CABLES | PART_PULL), true, d);
     if (b.help && (parts & (PART_HOVER | PART_POINTER))) addHelpHover(d, a), addHelpHover(d, b);
@@ -697,16 +697,16 @@ void invalidateFrame() { windowValid = false; }
 void drawFrame()
 {
     captureState(&current);
+    unsigned moved = changedParts(drawn, current);
     Damage changes = {};
     bool whole = !windowValid || drawn.width != current.width || drawn.height != current.height ||
-                 !windowChanges(drawn, current, &changes);
+                 !windowChanges(drawn, current, moved, &changes);
     // A frame that turns knobs or dips keys and changes nothing else but the
     // scope is drawn from the scene layer straight into its rectangles: two
     // passes for the renderer (the scene inside the control's box, then the
     // window) rather than four, each waiting for the one before, through the
     // base and face layers. Those two catch up on the first frame that reads
     // them; the state they were last rendered from tells them where.
-    unsigned moved = changedParts(drawn, current);
     bool direct = !whole && backValid && !current.help && (moved & (PART_VALUES | PART_HELD)) &&
                   !(moved & ~(PART_VALUES | PART_HELD | PART_SCOPE));
     for (int layer = 0; layer < LAYER_COUNT; layer++) {
