@@ -64,6 +64,10 @@ in_root "$root" "$command" >>"$log" 2>&1
 status=$?
 set -e
 echo "fresh-check: full log in $log"
+# A failing run shows its failures' own lines first: the log stays on this machine.
+if [ "$status" -ne 0 ]; then
+  grep -E -A6 ': Failure$|^[[:space:]]*[0-9]+ - .*\((Failed|Timeout|SEGFAULT|Exception)' "$log" | tail -n 40 || true
+fi
 tail -n 5 "$log"
 echo "fresh-check: $command exited $status after $(( $(date +%s) - start )) s"
 

@@ -34,6 +34,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
 passed=0 failed=0
+failures=""  # what failed, named in the closing lines, where a log's tail is all that is seen
 runctest() {  # runctest DIR LABEL RUNS
   local log
   log=$(mktemp)
@@ -49,13 +50,17 @@ runctest() {  # runctest DIR LABEL RUNS
     f=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
     t=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/')
     passed=$((passed + t - f)); failed=$((failed + f))
+    if [ "$f" -gt 0 ]; then
+      failures+="$1 $2: $(sed -n '/The following tests FAILED:/,$p' "$log" \
+        | sed -nE 's/^[[:space:]]*[0-9]+ - ([^ ]+) .*/\1/p' | tr '\n' ' ')"$'\n'
+    fi
   elif ! grep -q 'No tests were found' "$log"; then
-    failed=$((failed + 1))
+    failed=$((failed + 1)); failures+="$1 $2: ctest printed no summary"$'\n'
   fi
   rm -f "$log"
 }
 echo "== arm64: the engine, MIDI and panel sources on a machine without SSE or AVX2"
-if ./tools/arm64-compile.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+if ./tools/arm64-compile.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); failures+="arm64 compile"$'\n'; fi
 runctest build-asan unit 1
 runctest build-asan e2e 2
 runctest build-tsan concurrency 1
@@ -65,8 +70,10 @@ echo "== benchmarks (figures only; nothing here passes or fails on speed)"
 for b in build/tools/bench/bench_*; do
   [ -x "$b" ] || continue
   echo "-- $(basename "$b")"
-  "$b" || failed=$((failed + 1))
+  "$b" || { failed=$((failed + 1)); failures+="benchmark $(basename "$b") exited non-zero"$'\n'; }
 done
+
+printf '%s' "$failures" | sed 's/^/failed: /'
 
 echo "tests: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
