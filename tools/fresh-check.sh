@@ -41,7 +41,7 @@ local suite=$1 release=$2
 root=$(mktemp -d /var/tmp/mirl-fresh.XXXXXX)
 pkgroot=$root-package
 log=$root.log
-cleanup() { [ "${KEEP_ROOT:-0}" = 1 ] || rm -rf --one-file-system "$root" "$pkgroot"; }
+cleanup() { [ "${KEEP_ROOT:-0}" = 1 ] || rm -rf --one-file-system "$root" "$pkgroot"; return 0; }
 start=$(date +%s)
 echo "fresh-check: making a Debian $release ($suite) root in $root"
 make_root "$root" "$suite"
